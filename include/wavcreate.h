@@ -1,0 +1,61 @@
+/*
+ * wavcreate: turns a line of text into a WAVE file of tones.
+ *
+ * Every character becomes one tone of a fixed length whose frequency is 31 times its 8-bit
+ * code (Windows-1252), a space becomes a pause, and the text's terminating zero adds one last
+ * silent tone. The tones are written as 8-bit mono PCM at 2000 samples per second.
+ */
+#ifndef WAVCREATE_H
+#define WAVCREATE_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#include <wchar.h>
+/* On Windows the 16-bit wide character is wchar_t. */
+typedef wchar_t wavcreate_char16;
+#define WAVCREATE_API
+#else
+#include <uchar.h>
+typedef char16_t wavcreate_char16;
+#define WAVCREATE_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Renders `text` as tones into a new WAVE file at `path` and returns 999.
+ *
+ * text    zero-terminated UTF-16 text. Each code unit becomes one byte of Windows-1252 and so
+ *         one tone; a code unit that Windows-1252 lacks (a surrogate, for one) becomes '?'.
+ *         At most 1999 code units. NULL renders as the empty text: one silent tone.
+ * path    zero-terminated UTF-16 path of the file to create or truncate, opened as given
+ *         (no extension is added). Converted to UTF-8 on POSIX systems, where it may take
+ *         at most 199 bytes; an unpaired surrogate becomes U+FFFD.
+ * tenths  length of every tone in tenths of a second, 0 to 40. Each tone holds
+ *         floor(2000 * s) samples, s being tenths * 0.1 in single precision
+ *         (7 tenths give 1399 samples, 40 give 8000).
+ *
+ * Result: always 999, whatever happened. Failures print one line on standard output:
+ *   "WAVCreate() error: text longer than 1999 bytes"        no file is created or touched;
+ *   "WAVCreate() error: path longer than 199 bytes"         no file is created or touched;
+ *   "WAVCreate() error: tone length must be 0 to 40 tenths" no file is created or touched;
+ *   "fopen():error en genwav()"  the file could not be opened (NULL path, missing folder,
+ *                                no permission, a folder at the path): nothing is written;
+ *   "WAVCreate() error: could not write the file"  a write, seek, flush or close failed
+ *                                part-way: the incomplete file is removed when it is a
+ *                                regular file; a device or FIFO is left in place.
+ *
+ * Calls from several threads are serialised; each file comes out as if they had run one
+ * after another.
+ */
+WAVCREATE_API int32_t WAVCreate(const wavcreate_char16 *text, const wavcreate_char16 *path,
+                                int32_t tenths);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* WAVCREATE_H */

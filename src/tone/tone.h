@@ -1,0 +1,25 @@
+// Tone generator: one tone's samples, as doubles, into the process-wide tone_buffer.
+#pragma once
+
+namespace wavcreate {
+
+// The longest tone the entry accepts is 40 tenths, 8000 samples; one more position holds
+// the extra sample that the end-tested loop computes for a length with a fraction.
+constexpr int tone_buffer_size = 8001;
+
+// Samples of the last tone, from position 0. Positions a tone does not compute keep what an
+// earlier tone left there: the sine relies on that for its silent tail.
+extern double tone_buffer[tone_buffer_size];
+
+// Fills tone_buffer with one tone of `waveform` ("sine", "square", "sawtooth" or "triangle",
+// compared exactly). `tone_length` is a sample count that need not be whole. A name that
+// matches none, a length with nothing to compute, or one that would not fit tone_buffer
+// leaves tone_buffer as it was.
+void gentone(double frequency, double tone_length, double sample_rate, const char *waveform,
+             double amplitude, double phase);
+
+// Sets every position of tone_buffer to silence, so that a render starts from the state
+// the buffer has when the library is loaded.
+void cleartone();
+
+} // namespace wavcreate

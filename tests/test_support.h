@@ -1,0 +1,45 @@
+// Small helpers shared by the test files: a private folder and whole-file reads.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// A fresh folder under the system's temporary folder, removed with everything in it when
+// the test ends.
+struct temp_dir {
+    std::string path;
+    temp_dir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "wavcreate-XXXXXX");
+        if (mkdtemp(pattern.data()) == nullptr)
+            std::abort();
+        path = pattern;
+    }
+    ~temp_dir() { std::filesystem::remove_all(path); }
+    std::string file(const std::string &name) const { return path + "/" + name; }
+};
+
+inline bool file_exists(const std::string &path)
+{
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
+inline std::vector<unsigned char> read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void write_file(const std::string &path, const std::string &content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+} // namespace test_support

@@ -1,0 +1,121 @@
+// The WAVE writer: header bytes, the sample encodings and how many samples a tone writes.
+#include "tone/tone.h"
+#include "wav/wav.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <vector>
+
+namespace {
+
+using bytes = std::vector<unsigned char>;
+
+// Runs `write` against a fresh wav_file and returns what it wrote.
+template <typename Write> bytes written_by(Write write)
+{
+    test_support::temp_dir dir;
+    const std::string path = dir.file("out.wav");
+    wavcreate::wav_file = std::fopen(path.c_str(), "wb");
+    write();
+    std::fclose(wavcreate::wav_file);
+    wavcreate::wav_file = nullptr;
+    return test_support::read_file(path);
+}
+
+TEST(Header, PlaceholderThenFinalSizes)
+{
+    const bytes placeholder = written_by([] { wavcreate::writeheader(0); });
+    const bytes expected_placeholder{
+        'R', 'I', 'F', 'F', 36, 0,    0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+        16,  0,   0,   0,   1,  0,    1, 0, 0xD0, 7,  0,   0,   0xD0, 7,  0,   0,
+        1,   0,   8,   0,   'd', 'a', 't', 'a', 0,  0,   0,   0};
+    EXPECT_EQ(placeholder, expected_placeholder);
+
+    const bytes final_header = written_by([] { wavcreate::rewriteheader(3000); });
+    bytes expected_final = expected_placeholder;
+    expected_final[4] = 0xDC, expected_final[5] = 0x0B;   // 3036
+    expected_final[40] = 0xB8, expected_final[41] = 0x0B; // 3000
+    EXPECT_EQ(final_header, expected_final);
+}
+
+struct encoding_case {
+    double x;
+    int byte;
+};
+
+void PrintTo(const encoding_case &c, std::ostream *out) { *out << c.x; }
+
+class Encoding8 : public ::testing::TestWithParam<encoding_case> {};
+
+TEST_P(Encoding8, ScalesBy127AndTruncates)
+{
+    EXPECT_EQ(wavcreate::sample8(GetParam().x), GetParam().byte) << GetParam().x;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, Encoding8,
+    ::testing::Values(encoding_case{-1.0, 0},
+                      // Scales to 0.9999999999999982: truncated to 0, not rounded to 1.
+                      encoding_case{-1.0 + 1.0 / 127, 0},
+                      encoding_case{std::nextafter(-1.0 + 2.0 / 127, -1.0), 1},
+                      // Below silence by the smallest step there is: 126, not 127.
+                      encoding_case{-std::ldexp(1.0, -53), 126},
+                      encoding_case{-std::numeric_limits<double>::denorm_min(), 127},
+                      encoding_case{0.0, 127}, encoding_case{1.0 / 127, 128},
+                      encoding_case{0.5, 190}, encoding_case{1.0 - 1e-9, 253},
+                      encoding_case{1.0, 254},
+                      // Out of range: below is the lowest byte, above keeps the low byte.
+                      encoding_case{-1.5, 0}, encoding_case{NAN, 0},
+                      encoding_case{1.0000000002, 254}, encoding_case{1.5, 317 & 0xFF}));
+
+TEST(Encoding16, ScalesBy32767AndTruncatesTowardZero)
+{
+    EXPECT_EQ(wavcreate::sample16(1.0), 32767);
+    EXPECT_EQ(wavcreate::sample16(-1.0), -32767);
+    EXPECT_EQ(wavcreate::sample16(0.5), 16383);
+    EXPECT_EQ(wavcreate::sample16(-0.5), -16383);
+    EXPECT_EQ(wavcreate::sample16(std::nextafter(1.0 / 32767, 0.0)), 0);
+    EXPECT_EQ(wavcreate::sample16(-std::nextafter(1.0 / 32767, 0.0)), 0);
+}
+
+class Savewav : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        written_by([] { wavcreate::writeheader(0); }); // sets every header field
+        for (int i = 0; i < wavcreate::tone_buffer_size; ++i)
+            samples[i] = (i % 3 - 1) * 1.0; // -1, 0, 1, ...
+    }
+    double samples[wavcreate::tone_buffer_size];
+};
+
+TEST_F(Savewav, WritesTheWholeSamplesOfTheLength)
+{
+    EXPECT_EQ(written_by([&] { wavcreate::savewav(1399.9999701976776, samples); }).size(), 1399u);
+    EXPECT_EQ(written_by([&] { wavcreate::savewav(3.0, samples); }), (bytes{0, 127, 254}));
+    EXPECT_TRUE(written_by([&] { wavcreate::savewav(0.9, samples); }).empty());
+    EXPECT_TRUE(written_by([&] { wavcreate::savewav(-5.0, samples); }).empty());
+    EXPECT_EQ(written_by([&] { wavcreate::savewav(8001.0, samples); }).size(), 8001u);
+    EXPECT_TRUE(written_by([&] { wavcreate::savewav(8002.0, samples); }).empty());
+}
+
+TEST_F(Savewav, TakesTheWidthFromTheHeader)
+{
+    wavcreate::wav_header.bits_per_sample = 16;
+    EXPECT_EQ(written_by([&] { wavcreate::savewav(3.0, samples); }),
+              (bytes{0x01, 0x80, 0, 0, 0xFF, 0x7F}));
+
+    wavcreate::wav_header.bits_per_sample = 12;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(written_by([&] { wavcreate::savewav(2.0, samples); }).empty());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "savewav() error: no 16 u 8 bits\nsavewav() error: no 16 u 8 bits\n");
+    wavcreate::wav_header.bits_per_sample = 8;
+}
+
+} // namespace
