@@ -69,8 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
                       encoding_case{0.0, 127}, encoding_case{1.0 / 127, 128},
                       encoding_case{0.5, 190}, encoding_case{1.0 - 1e-9, 253},
                       encoding_case{1.0, 254},
-                      // Out of range: below is the lowest byte, above keeps the low byte.
-                      encoding_case{-1.5, 0}, encoding_case{NAN, 0},
+                      // Out of range: below is the lowest byte, above keeps the low byte while it fits 32 bits.
+                      encoding_case{-1.5, 0}, encoding_case{NAN, 0}, encoding_case{1e300, 0},
                       encoding_case{1.0000000002, 254}, encoding_case{1.5, 317 & 0xFF}));
 
 TEST(Encoding16, ScalesBy32767AndTruncatesTowardZero)
@@ -81,6 +81,8 @@ TEST(Encoding16, ScalesBy32767AndTruncatesTowardZero)
     EXPECT_EQ(wavcreate::sample16(-0.5), -16383);
     EXPECT_EQ(wavcreate::sample16(std::nextafter(1.0 / 32767, 0.0)), 0);
     EXPECT_EQ(wavcreate::sample16(-std::nextafter(1.0 / 32767, 0.0)), 0);
+    EXPECT_EQ(wavcreate::sample16(NAN), 0);
+    EXPECT_EQ(wavcreate::sample16(1e300), 0);
 }
 
 class Savewav : public ::testing::Test {

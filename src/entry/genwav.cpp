@@ -23,6 +23,31 @@ constexpr char pause_character = ' ';
 // tone_buffer, wav_header and wav_file are process-wide: one render at a time.
 std::mutex render_lock;
 
+// The stream's buffer, larger than the default so that the file goes out in few writes.
+// Renders are serialised, so one buffer serves them all.
+char stream_buffer[1 << 20];
+
+// The stream stays locked for the whole render, so that savewav can hand it each sample
+// without taking the lock again, and a host thread that flushes every stream meanwhile
+// (fflush(NULL), exit) waits instead of racing with the render.
+void lockstream(std::FILE *file)
+{
+#if defined(_WIN32)
+    _lock_file(file);
+#else
+    flockfile(file);
+#endif
+}
+
+void unlockstream(std::FILE *file)
+{
+#if defined(_WIN32)
+    _unlock_file(file);
+#else
+    funlockfile(file);
+#endif
+}
+
 bool is_regular_file(std::FILE *file)
 {
     struct stat status;
@@ -38,6 +63,7 @@ bool finishwav(int32_t sample_total)
         rewriteheader(sample_total);
         ok = std::fflush(wav_file) == 0 && std::ferror(wav_file) == 0;
     }
+    unlockstream(wav_file);
     ok = std::fclose(wav_file) == 0 && ok;
     wav_file = nullptr;
     return ok;
@@ -80,6 +106,8 @@ render_result genwav(const char16_t *text, const char16_t *path, int32_t tenths,
         return result;
     }
     const bool regular = is_regular_file(wav_file);
+    std::setvbuf(wav_file, stream_buffer, _IOFBF, sizeof stream_buffer);
+    lockstream(wav_file);
 
     // Every render starts from a silent buffer, so no earlier render's samples can reach
     // the untouched tail of this one's tones.

@@ -2,6 +2,9 @@
 
 #include "tone/tone.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 
 namespace wavcreate {
@@ -20,24 +23,39 @@ constexpr int32_t fmt_chunk_size = 16;
 // size field (8), the "data" id and size field (8), then the chunk bodies.
 constexpr int32_t riff_size_overhead = 20;
 
-// Conversions toward zero that stay defined for any double: values below the range, and
-// NaN, give the smallest value, values above it the largest.
-uint32_t toward_zero_unsigned(double value)
+// A tone's whole samples: floor(tone_length), none for a negative length or NaN.
+uint32_t samplecount(double tone_length)
 {
-    if (!(value > -1.0))
+    if (!(tone_length >= 0.0))
         return 0;
-    if (value >= 4294967296.0)
+    if (tone_length >= 4294967296.0)
         return UINT32_MAX;
-    return static_cast<uint32_t>(value);
+    return static_cast<uint32_t>(tone_length);
 }
 
-int32_t toward_zero_signed(double value)
+// Truncates toward zero, defined for any double: NaN and values outside the int32_t range
+// give INT32_MIN, which is what the x86 conversion instruction does by itself, without a
+// branch on the per-sample path.
+inline int32_t truncate32(double value)
 {
-    if (!(value > -2147483649.0))
-        return INT32_MIN;
-    if (value >= 2147483648.0)
-        return INT32_MAX;
-    return static_cast<int32_t>(value);
+#if defined(__SSE2__)
+    return _mm_cvttsd_si32(_mm_set_sd(value));
+#else
+    if (value > -2147483649.0 && value < 2147483648.0)
+        return static_cast<int32_t>(value);
+    return INT32_MIN;
+#endif
+}
+
+// Writes one byte to wav_file, which the entry holds locked for the whole render: taking the
+// stream's lock once per sample would cost as much as computing the sample.
+void putbyte(unsigned char byte, std::FILE *file)
+{
+#if defined(_WIN32)
+    _putc_nolock(byte, file);
+#else
+    putc_unlocked(byte, file);
+#endif
 }
 
 void setsizes(int32_t sample_total)
@@ -106,28 +124,32 @@ void rewriteheader(int32_t sample_total)
 
 uint8_t sample8(double x)
 {
-    return static_cast<uint8_t>(toward_zero_unsigned((x + 1.0) * 127.0) & 0xFF);
+    // Negative values, and those that do not fit (INT32_MIN), give 0; the mask does it
+    // without a branch.
+    const int32_t whole = truncate32((x + 1.0) * 127.0);
+    return static_cast<uint8_t>(whole & ~(whole >> 31));
 }
 
 int16_t sample16(double x)
 {
-    return static_cast<int16_t>(toward_zero_signed(x * 32767.0) & 0xFFFF);
+    return static_cast<int16_t>(truncate32(x * 32767.0) & 0xFFFF);
 }
 
 void savewav(double tone_length, const double *samples)
 {
-    const uint32_t count = toward_zero_unsigned(tone_length);
+    const uint32_t count = samplecount(tone_length);
     if (count > static_cast<uint32_t>(tone_buffer_size))
         return;
+    std::FILE *const file = wav_file;
     for (uint32_t k = 0; k < count; ++k) {
         // The width comes from the header, read anew for every sample.
         if (wav_header.bits_per_sample == 8) {
-            const unsigned char byte = sample8(samples[k]);
-            std::fwrite(&byte, 1, 1, wav_file);
+            putbyte(sample8(samples[k]), file);
         } else if (wav_header.bits_per_sample == 16) {
             unsigned char bytes[2];
             put16(bytes, sample16(samples[k]));
-            std::fwrite(bytes, 2, 1, wav_file);
+            putbyte(bytes[0], file);
+            putbyte(bytes[1], file);
         } else {
             std::printf("savewav() error: no 16 u 8 bits\n");
         }

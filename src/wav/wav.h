@@ -45,10 +45,11 @@ void rewriteheader(int32_t sample_total);
 void savewav(double tone_length, const double *samples);
 
 // The byte an 8-bit file holds for the sample value x: (x + 1) * 127 truncated, so silence
-// is 127 and full scale 254.
+// is 127 and full scale 254 (0 below -1.0 and for NaN).
 uint8_t sample8(double x);
 
-// The value a 16-bit file holds for x: x * 32767 truncated toward zero.
+// The value a 16-bit file holds for x: x * 32767 truncated toward zero (0 for NaN or a value
+// beyond 32 bits).
 int16_t sample16(double x);
 
 } // namespace wavcreate
