@@ -1,4 +1,4 @@
-// WAVCreate end to end: the files it writes, what it refuses and how it fails.
+// WAVCreate end to end: the files it writes and the input it refuses.
 #include "wavcreate.h"
 
 #include "entry/genwav.h"
@@ -8,38 +8,19 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <climits>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
 using bytes = std::vector<unsigned char>;
 using test_support::file_exists;
+using test_support::render;
+using test_support::widen;
 using test_support::read_file;
 using test_support::temp_dir;
-
-std::u16string widen(const std::string &ascii)
-{
-    return std::u16string(ascii.begin(), ascii.end());
-}
-
-// Renders through the export and returns the file's bytes.
-bytes render(const std::u16string &text, int32_t tenths)
-{
-    temp_dir dir;
-    const std::string path = dir.file("out.wav");
-    EXPECT_EQ(WAVCreate(text.c_str(), widen(path).c_str(), tenths), 999);
-    return read_file(path);
-}
 
 int32_t le32(const bytes &file, std::size_t offset)
 {
@@ -251,94 +232,6 @@ TEST(Limits, LongestTextAndPathAreAccepted)
     EXPECT_EQ(WAVCreate(std::u16string(1999, u'a').c_str(), path.utf16.c_str(), 1), 999);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     expect_sizes(read_file(path.utf8), 2000 * 200);
-}
-
-void expect_open_failure(const char16_t *path)
-{
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(WAVCreate(u"AB", path, 5), 999);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "fopen():error en genwav()\n");
-}
-
-TEST(OpenFailure, PrintsTheMessageAndWritesNothing)
-{
-    temp_dir dir;
-    expect_open_failure(nullptr);
-    expect_open_failure(u"");
-    expect_open_failure(widen(dir.file("missing/out.wav")).c_str());
-    std::filesystem::create_directory(dir.file("folder"));
-    expect_open_failure(widen(dir.file("folder")).c_str());
-    EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder")));
-    EXPECT_FALSE(file_exists(dir.file("missing")));
-}
-
-const char *const write_message = "WAVCreate() error: could not write the file\n";
-
-TEST(WriteFailure, FileSizeLimitLeavesNoPartialFile)
-{
-    temp_dir dir;
-    const std::string path = dir.file("big.wav");
-    const std::string output = dir.file("stdout.txt");
-    std::fflush(stdout);
-    const pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-        // The child lives only to hit the limit part-way: the file system then refuses the
-        // write with EFBIG instead of killing the process.
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{20000, 20000};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, STDOUT_FILENO);
-        const int32_t result = WAVCreate(u"Hello, world", widen(path).c_str(), 40);
-        std::fflush(stdout);
-        _exit(result == 999 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_FALSE(file_exists(path));
-    const bytes printed = read_file(output);
-    EXPECT_EQ(std::string(printed.begin(), printed.end()), write_message);
-}
-
-TEST(WriteFailure, DeviceIsReportedButNeverRemoved)
-{
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(WAVCreate(u"AB", u"/dev/full", 5), 999);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), write_message);
-    struct stat status;
-    ASSERT_EQ(stat("/dev/full", &status), 0);
-    EXPECT_TRUE(S_ISCHR(status.st_mode));
-}
-
-TEST(Threads, ConcurrentCallsEachWriteTheirOwnFile)
-{
-    const std::vector<std::u16string> texts{u"AB", u"Hello, world", u"", u"\u00e9t\u00e9",
-                                            u"zzz", u"0123456789"};
-    std::vector<bytes> expected;
-    for (const auto &text : texts)
-        expected.push_back(render(text, 3));
-
-    temp_dir dir;
-    std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < texts.size(); ++t) {
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < 5; ++round) {
-                const std::string path = dir.file(std::to_string(t) + "-" + std::to_string(round));
-                WAVCreate(texts[t].c_str(), widen(path).c_str(), 3);
-            }
-        });
-    }
-    for (auto &thread : threads)
-        thread.join();
-    for (std::size_t t = 0; t < texts.size(); ++t) {
-        for (int round = 0; round < 5; ++round) {
-            const std::string path = dir.file(std::to_string(t) + "-" + std::to_string(round));
-            EXPECT_EQ(read_file(path), expected[t]) << path;
-        }
-    }
 }
 
 TEST(Isolation, EarlierRendersLeaveNoTrace)

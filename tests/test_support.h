@@ -1,5 +1,9 @@
-// Small helpers shared by the test files: a private folder and whole-file reads.
+// Small helpers shared by the test files: a private folder, whole-file reads and a render.
 #pragma once
+
+#include "wavcreate.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -40,6 +44,21 @@ inline std::vector<unsigned char> read_file(const std::string &path)
 inline void write_file(const std::string &path, const std::string &content)
 {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+// An ASCII string as UTF-16.
+inline std::u16string widen(const std::string &ascii)
+{
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+// Renders through the export into a fresh folder and returns the file's bytes.
+inline std::vector<unsigned char> render(const std::u16string &text, int32_t tenths)
+{
+    temp_dir dir;
+    const std::string path = dir.file("out.wav");
+    EXPECT_EQ(WAVCreate(text.c_str(), widen(path).c_str(), tenths), 999);
+    return read_file(path);
 }
 
 } // namespace test_support
