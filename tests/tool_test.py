@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The wavcreate tool end to end, and real readers of the files it writes.
 
-usage: tool_test.py PATH_TO_WAVCREATE
+usage: tool_test.py PATH_TO_WAVCREATE PATH_TO_MANUAL_PAGE
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -12,6 +13,7 @@ import unittest
 import wave
 
 TOOL = None
+MANUAL = None
 
 
 def run(*args, stdin=None):
@@ -52,6 +54,18 @@ class ToolTest(unittest.TestCase):
     def test_help_and_version(self):
         self.assertIn(b"usage: wavcreate", run("--help").stdout)
         self.assertEqual(run("--version").stdout, b"wavcreate 1.0.0.1\n")
+
+    def test_manual_page_and_help_agree(self):
+        help_text = run("--help").stdout.decode()
+        with open(MANUAL) as f:
+            manual = f.read().replace("\\-", "-").replace("\\fB", "").replace("\\fR", "")
+        options = set(re.findall(r"(?<![\w-])(--?[a-z][a-z-]*)", help_text))
+        self.assertIn("--waveform", options)
+        for option in options:
+            self.assertIn(option, manual, option)
+        for name in ("sine", "square", "sawtooth", "triangle", "0 to 40", "default 5"):
+            self.assertIn(name, help_text)
+            self.assertIn(name, manual)
 
     def test_refusals_and_failures_exit_1(self):
         for args, message in [
@@ -122,5 +136,5 @@ class ReaderTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    TOOL = sys.argv.pop(1)
+    TOOL, MANUAL = sys.argv.pop(1), sys.argv.pop(1)
     unittest.main(verbosity=2)
