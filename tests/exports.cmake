@@ -1,5 +1,7 @@
 # Fails unless the shared library LIBRARY defines WAVCreate as its only dynamic symbol.
-find_program(NM NAMES nm REQUIRED)
+if(NOT NM)
+  find_program(NM NAMES nm REQUIRED)
+endif()
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
   OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
 if(NOT result EQUAL 0)

@@ -14,10 +14,12 @@ import wave
 
 TOOL = None
 MANUAL = None
+# An emulator that runs the tool when it was built for another processor.
+RUNNER = os.environ.get("WAVCREATE_RUNNER", "").split()
 
 
 def run(*args, stdin=None):
-    return subprocess.run([TOOL, *args], input=stdin, capture_output=True)
+    return subprocess.run([*RUNNER, TOOL, *args], input=stdin, capture_output=True)
 
 
 class ToolTest(unittest.TestCase):
