@@ -1,7 +1,9 @@
 // wavcreate: renders a line of text to a WAVE file from the command line.
 #include "entry/genwav.h"
 
-#include <sys/stat.h>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include <cerrno>
 #include <climits>
@@ -9,8 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -102,17 +106,17 @@ bool parse_tenths(const char *text, int32_t &tenths)
     return true;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The tool's work, on its arguments in UTF-8 (without the program name).
+int run(const std::vector<std::string> &argv)
 {
+    const int argc = static_cast<int>(argv.size());
     int32_t tenths = default_tenths;
     std::string waveform = "sine";
     std::string positional[2];
     int positional_count = 0;
     bool options_done = false;
 
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool is_option = !options_done && arg.size() > 1 && arg[0] == '-';
         if (!is_option) {
@@ -130,7 +134,7 @@ int main(int argc, char **argv)
         } else if (arg == "-t" || arg == "--tenths" || arg == "-w" || arg == "--waveform") {
             if (i + 1 == argc)
                 return usage_error("option " + arg + " needs a value");
-            const char *value = argv[++i];
+            const char *value = argv[++i].c_str();
             if (arg == "-t" || arg == "--tenths") {
                 if (!parse_tenths(value, tenths))
                     return usage_error("tone length '" + std::string(value) +
@@ -171,17 +175,41 @@ int main(int argc, char **argv)
         return exit_failed;
 
     const long long expected_bytes = 44LL + result.sample_total;
-    struct stat status;
-    if (stat(output.c_str(), &status) != 0) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(std::filesystem::path(wide_output), error);
+    if (error) {
         std::cerr << "wavcreate: " << output << " is missing after the render\n";
         return exit_failed;
     }
     const double seconds = result.sample_total / 2000.0;
     std::printf("%s: %d tones, %d samples, %.3f seconds, %lld bytes\n", output.c_str(),
-                result.tones, result.sample_total, seconds, static_cast<long long>(status.st_size));
-    if (status.st_size != expected_bytes) {
+                result.tones, result.sample_total, seconds, static_cast<long long>(size));
+    if (static_cast<long long>(size) != expected_bytes) {
         std::cerr << "wavcreate: " << output << " should be " << expected_bytes << " bytes\n";
         return exit_failed;
     }
     return exit_ok;
 }
+
+} // namespace
+
+#if defined(_WIN32)
+// Windows hands the arguments over in UTF-16; the tool works in UTF-8 everywhere.
+int wmain(int argc, wchar_t **argv)
+{
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(bytes > 0 ? bytes - 1 : 0, '\0');
+        if (bytes > 1)
+            WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), bytes, nullptr, nullptr);
+        args.push_back(arg);
+    }
+    return run(args);
+}
+#else
+int main(int argc, char **argv)
+{
+    return run(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

@@ -48,6 +48,29 @@ void unlockstream(std::FILE *file)
 #endif
 }
 
+// Windows opens the caller's UTF-16 path as it is; elsewhere file names are UTF-8.
+std::FILE *openwav(const char16_t *path, const char *narrow_path)
+{
+#if defined(_WIN32)
+    (void)narrow_path;
+    return _wfopen(reinterpret_cast<const wchar_t *>(path), L"wb");
+#else
+    (void)path;
+    return std::fopen(narrow_path, "wb");
+#endif
+}
+
+void removewav(const char16_t *path, const char *narrow_path)
+{
+#if defined(_WIN32)
+    (void)narrow_path;
+    _wremove(reinterpret_cast<const wchar_t *>(path));
+#else
+    (void)path;
+    std::remove(narrow_path);
+#endif
+}
+
 bool is_regular_file(std::FILE *file)
 {
     struct stat status;
@@ -99,7 +122,7 @@ render_result genwav(const char16_t *text, const char16_t *path, int32_t tenths,
     }
 
     std::lock_guard<std::mutex> hold(render_lock);
-    wav_file = path == nullptr ? nullptr : std::fopen(narrow_path, "wb");
+    wav_file = path == nullptr ? nullptr : openwav(path, narrow_path);
     if (wav_file == nullptr) {
         std::printf("fopen():error en genwav()\n");
         result.status = render_status::open_failed;
@@ -135,7 +158,7 @@ render_result genwav(const char16_t *text, const char16_t *path, int32_t tenths,
         std::printf("WAVCreate() error: could not write the file\n");
         // Only a regular file is ours to remove; a device or FIFO stays.
         if (regular)
-            std::remove(narrow_path);
+            removewav(path, narrow_path);
         result.status = render_status::write_failed;
         return result;
     }
