@@ -32,8 +32,9 @@ extern "C" {
  *         one tone; a code unit that Windows-1252 lacks (a surrogate, for one) becomes '?'.
  *         At most 1999 code units. NULL renders as the empty text: one silent tone.
  * path    zero-terminated UTF-16 path of the file to create or truncate, opened as given
- *         (no extension is added). Converted to UTF-8 on POSIX systems, where it may take
- *         at most 199 bytes; an unpaired surrogate becomes U+FFFD.
+ *         (no extension is added): converted to UTF-8 on POSIX systems, an unpaired
+ *         surrogate becoming U+FFFD; opened with _wfopen on Windows. At most 199 bytes
+ *         in UTF-8 on every platform.
  * tenths  length of every tone in tenths of a second, 0 to 40. Each tone holds
  *         floor(2000 * s) samples, s being tenths * 0.1 in single precision
  *         (7 tenths give 1399 samples, 40 give 8000).
