@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the build into a temporary prefix, then builds and runs a small C program against
-# it with find_package and, when pkg-config is there, with pkg-config. Each program's file
-# must equal the one the in-tree tool renders.
+# it with find_package and, when pkg-config is there, with pkg-config; and once more with the
+# sources added by add_subdirectory. Each program's file must equal the one the in-tree tool
+# renders.
 # usage: install_test.sh BUILD_DIR SOURCE_DIR
 set -eu
 build=$1
@@ -19,6 +20,12 @@ cmake --build "$work/find_package" >/dev/null
 "$work/find_package/consumer" "$work/find_package.wav" >/dev/null
 cmp "$work/expected.wav" "$work/find_package.wav"
 echo "find_package(wavcreate 1.0 CONFIG): the consumer's file matches the in-tree render"
+
+cmake -S "$source/tests/consumer" -B "$work/add_subdirectory" -DWAVCREATE_SOURCE_DIR="$source" >/dev/null
+cmake --build "$work/add_subdirectory" -j2 >/dev/null
+"$work/add_subdirectory/consumer" "$work/add_subdirectory.wav" >/dev/null
+cmp "$work/expected.wav" "$work/add_subdirectory.wav"
+echo "add_subdirectory: the consumer's file matches the in-tree render"
 
 if command -v pkg-config >/dev/null; then
   export PKG_CONFIG_PATH="$libdir/pkgconfig"
