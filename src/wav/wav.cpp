@@ -124,10 +124,9 @@ void rewriteheader(int32_t sample_total)
 
 uint8_t sample8(double x)
 {
-    // Negative values, and those that do not fit (INT32_MIN), give 0; the mask does it
-    // without a branch.
+    // Negative values, and those that do not fit (INT32_MIN), give 0.
     const int32_t whole = truncate32((x + 1.0) * 127.0);
-    return static_cast<uint8_t>(whole & ~(whole >> 31));
+    return static_cast<uint8_t>(whole < 0 ? 0 : whole);
 }
 
 int16_t sample16(double x)
