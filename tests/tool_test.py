@@ -53,6 +53,11 @@ class ToolTest(unittest.TestCase):
         with open(self.out("direct.wav"), "rb") as a, open(self.out("piped.wav"), "rb") as b:
             self.assertEqual(a.read(), b.read())
 
+    def test_text_starting_with_a_dash(self):
+        result = run("--", "-x", self.out())
+        self.assertEqual(result.returncode, 0, result)
+        self.assertEqual(os.path.getsize(self.out()), 44 + 3 * 1000)
+
     def test_help_and_version(self):
         self.assertIn(b"usage: wavcreate", run("--help").stdout)
         self.assertEqual(run("--version").stdout, b"wavcreate 1.0.0.1\n")

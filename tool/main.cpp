@@ -35,6 +35,7 @@ const char usage_text[] =
     "  -w, --waveform NAME   sine, square, sawtooth or triangle (default sine)\n"
     "  -h, --help            show this help\n"
     "      --version         show the version\n"
+    "      --                end the options, for a TEXT that starts with -\n"
     "\n"
     "Exit status: 0 when the file was written in full, 1 when it was refused or could not\n"
     "be written, 2 for bad usage.\n";
