@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,14 +26,15 @@ std::u16string largest_text()
 }
 
 const std::u16string largest = largest_text();
-const std::u16string largest_path = u"bench-largest.wav";
+// Every render writes here; the floor writes beside it.
+const std::u16string render_path = u"bench-render.wav";
 const std::string floor_path = "bench-floor.bin";
 
 void render(benchmark::State &state, const std::u16string &text, int32_t tenths)
 {
     int64_t samples = 0;
     for (auto _ : state) {
-        const auto result = wavcreate::genwav(text.c_str(), largest_path.c_str(), tenths, "sine");
+        const auto result = wavcreate::genwav(text.c_str(), render_path.c_str(), tenths, "sine");
         if (result.status != wavcreate::render_status::written)
             state.SkipWithError("the render failed");
         samples += result.sample_total;
@@ -107,7 +109,7 @@ int main(int argc, char **argv)
     ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    std::remove("bench-largest.wav");
+    std::remove(std::filesystem::path(render_path).string().c_str());
     std::remove(floor_path.c_str());
     const auto render = reporter.fastest_ms.find("BM_LargestRender");
     const auto floor = reporter.fastest_ms.find("BM_Floor");
