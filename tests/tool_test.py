@@ -4,11 +4,13 @@
 usage: tool_test.py PATH_TO_WAVCREATE PATH_TO_MANUAL_PAGE
 """
 import os
+import pty
 import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 import wave
 
@@ -18,8 +20,14 @@ MANUAL = None
 RUNNER = os.environ.get("WAVCREATE_RUNNER", "").split()
 
 
-def run(*args, stdin=None):
-    return subprocess.run([*RUNNER, TOOL, *args], input=stdin, capture_output=True)
+def run(*args, stdin=None, stdout=subprocess.PIPE):
+    return subprocess.run([*RUNNER, TOOL, *args], input=stdin, stdout=stdout,
+                          stderr=subprocess.PIPE)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 class ToolTest(unittest.TestCase):
@@ -30,72 +38,149 @@ class ToolTest(unittest.TestCase):
     def out(self, name="out.wav"):
         return os.path.join(self.dir, name)
 
-    def test_renders_and_summarises(self):
+    def rendered(self, *args, stdin=None):
+        """The file the tool writes for args (then TEXT), rendered into a fresh file."""
+        path = self.out(f"rendered-{len(os.listdir(self.dir))}.wav")
+        result = run(*args, path, stdin=stdin)
+        self.assertEqual(result.returncode, 0, result)
+        return read(path)
+
+    def test_renders_and_summarises_on_standard_error(self):
         result = run("AB", self.out())
         self.assertEqual(result.returncode, 0, result)
-        self.assertEqual(result.stdout.decode(),
-                         f"{self.out()}: 3 tones, 3000 samples, 1.500 seconds, 3044 bytes\n")
-        with open(self.out(), "rb") as f:
-            data = f.read()
+        self.assertEqual(result.stdout, b"")
+        self.assertEqual(result.stderr.decode(),
+                         f"wavcreate: {self.out()}: 3 tones, 3000 samples, 1.500 seconds, "
+                         "3044 bytes\n")
+        data = read(self.out())
         self.assertEqual(len(data), 3044)
         self.assertEqual(list(data[44:54]), [127, 132, 138, 144, 150, 156, 162, 168, 173, 179])
+        quiet = run("-q", "AB", self.out("quiet.wav"))
+        self.assertEqual((quiet.returncode, quiet.stdout, quiet.stderr), (0, b"", b""))
+        self.assertEqual(read(self.out("quiet.wav")), data)
 
-    def test_tenths_and_utf8_text(self):
-        # "été" is three Windows-1252 bytes: four tones of 1399 samples at 7 tenths.
-        result = run("-t", "7", "été", self.out())
+    def test_standard_output_carries_the_same_stream(self):
+        for args in [["AB"], ["--waveform", "square", "-t", "7", "été"], ["-t0", ""]]:
+            result = run(*args, "-")
+            self.assertEqual(result.returncode, 0, (args, result))
+            self.assertEqual(result.stdout, self.rendered(*args), args)
+            self.assertIn(b"wavcreate: standard output: ", result.stderr)
+
+    def test_standard_output_refuses_a_terminal(self):
+        main, terminal = pty.openpty()
+        try:
+            result = run("AB", "-", stdout=terminal)
+        finally:
+            os.close(terminal)
+            os.close(main)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"terminal", result.stderr)
+
+    def test_a_reader_that_stops_early_ends_the_tool_quietly(self):
+        # 16 MB, far more than a pipe holds: the tool is still writing when the reader goes.
+        tool = subprocess.Popen([*RUNNER, TOOL, "-t", "40", "x" * 1999, "-"],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(tool.stdout.read(100)[:4], b"RIFF")
+        tool.stdout.close()
+        self.assertNotEqual(tool.wait(timeout=60), 0)
+        self.assertEqual(tool.stderr.read(), b"")
+        tool.stderr.close()
+
+    def test_outputs_that_are_not_files(self):
+        result = run("AB", "/dev/null")
         self.assertEqual(result.returncode, 0, result)
-        self.assertEqual(os.path.getsize(self.out()), 44 + 4 * 1399)
+        fifo = self.out("fifo")
+        os.mkfifo(fifo)
+        received = []
+        reader = threading.Thread(target=lambda: received.append(read(fifo)))
+        reader.start()
+        result = run("AB", fifo)
+        reader.join()
+        self.assertEqual(result.returncode, 0, result)
+        self.assertEqual(received[0], self.rendered("AB"))
+
+    def test_failures_say_what_where_and_why(self):
+        missing = os.path.join(self.dir, "missing", "x.wav")
+        for args, message in [
+            (["AB", missing], f"wavcreate: cannot create '{missing}': No such file or directory"),
+            (["AB", self.dir], f"wavcreate: cannot create '{self.dir}': Is a directory"),
+            (["AB", "/dev/full"], "wavcreate: cannot write '/dev/full': No space left on device"),
+            (["x" * 2000, self.out()], "wavcreate: the text is longer than 1999 characters"),
+        ]:
+            result = run(*args)
+            self.assertEqual((result.returncode, result.stdout), (1, b""), args)
+            self.assertEqual(result.stderr.decode(), message + "\n", args)
+        self.assertEqual(os.listdir(self.dir), [])
+
+    def test_option_syntax(self):
+        expected = self.rendered("-t", "7", "--waveform", "square", "AB")
+        for args in [["-t7", "-wsquare"], ["--tenths=7", "--waveform=square"],
+                     ["--tenths", "7", "-w", "square"], ["-qt7", "-w", "square"]]:
+            self.assertEqual(self.rendered(*args, "AB"), expected, args)
+        # Options may follow the operands; -- ends them, for a text that starts with -.
+        self.assertEqual(len(self.rendered("--", "-x")), 44 + 3 * 1000)
+        result = run("AB", self.out("late.wav"), "--tenths=1")
+        self.assertEqual(result.returncode, 0, result)
+        self.assertEqual(os.path.getsize(self.out("late.wav")), 44 + 3 * 200)
+
+    def test_usage_errors_exit_2(self):
+        for value in ["5.0", "0x5", "41", "-1", "99999999999", "5x", "", " 5"]:
+            result = run("-t", value, "AB", self.out())
+            self.assertEqual(result.returncode, 2, value)
+            self.assertEqual(result.stderr.count(b"\n"), 2, value)  # the message, then the hint
+            self.assertIn(b"from 0 to 40", result.stderr, value)
+        for args in [[], ["AB"], ["a", "b", "c"], ["-t"], ["--bogus", "AB", self.out()],
+                     ["-x", "AB", self.out()], ["-w", "Sine", "AB", self.out()],
+                     ["--waveform=noise", "AB", self.out()]]:
+            result = run(*args)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertTrue(result.stderr.startswith(b"wavcreate: "), args)
+        self.assertIn(b"sine, square, sawtooth or triangle", run("-w", "noise", "A", "-").stderr)
+        # Invalid UTF-8: a stray continuation, an encoded surrogate, a code point beyond
+        # U+10FFFF, a lead byte followed by another lead byte, an overlong slash.
+        for text in [b"\xff\xfe", b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xc3\xc3", b"\xc0\xaf"]:
+            result = run(text, self.out())
+            self.assertEqual(result.returncode, 2, text)
+            self.assertIn(b"not valid UTF-8", result.stderr, text)
+        self.assertEqual(os.listdir(self.dir), [])
 
     def test_text_from_standard_input(self):
-        self.assertEqual(run("AB", self.out("direct.wav")).returncode, 0)
-        result = run("-", self.out("piped.wav"), stdin=b"AB\r\nignored line\n")
-        self.assertEqual(result.returncode, 0, result)
-        with open(self.out("direct.wav"), "rb") as a, open(self.out("piped.wav"), "rb") as b:
-            self.assertEqual(a.read(), b.read())
+        # All of it, less one final newline and a leading byte-order mark; inner newlines
+        # are characters.
+        self.assertEqual(self.rendered("-", stdin=b"A B\n"), self.rendered("A B"))
+        self.assertEqual(self.rendered("-", stdin=b"\xef\xbb\xbfA\nB\r\n"), self.rendered("A\nB"))
+        self.assertEqual(self.rendered("-", stdin=b"AB\n\n"), self.rendered("AB\n"))
+        result = run("-", self.out(), stdin=b"A\0B")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"NUL", result.stderr)
+        result = run("-", self.out(), stdin=b"x" * 2000 + b"\n")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"longer than 1999", result.stderr)
 
-    def test_text_starting_with_a_dash(self):
-        result = run("--", "-x", self.out())
+    def test_file_names_are_bytes(self):
+        name = os.path.join(os.fsencode(self.dir), b"caf\xe9.wav")  # Latin-1, not UTF-8
+        result = run("AB", name)
         self.assertEqual(result.returncode, 0, result)
-        self.assertEqual(os.path.getsize(self.out()), 44 + 3 * 1000)
+        self.assertEqual(os.path.getsize(name), 3044)
 
     def test_help_and_version(self):
-        self.assertIn(b"usage: wavcreate", run("--help").stdout)
+        result = run("--help")
+        self.assertEqual(result.returncode, 0)
+        self.assertIn(b"usage: wavcreate", result.stdout)
         self.assertEqual(run("--version").stdout, b"wavcreate 1.0.0.1\n")
+        self.assertEqual(run("--version").returncode, 0)
 
     def test_manual_page_and_help_agree(self):
         help_text = run("--help").stdout.decode()
         with open(MANUAL) as f:
             manual = f.read().replace("\\-", "-").replace("\\fB", "").replace("\\fR", "")
         options = set(re.findall(r"(?<![\w-])(--?[a-z][a-z-]*)", help_text))
-        self.assertIn("--waveform", options)
+        self.assertTrue({"--tenths", "--waveform", "--quiet"} <= options, options)
         for option in options:
             self.assertIn(option, manual, option)
         for name in ("sine", "square", "sawtooth", "triangle", "0 to 40", "default 5"):
             self.assertIn(name, help_text)
             self.assertIn(name, manual)
-
-    def test_refusals_and_failures_exit_1(self):
-        for args, message in [
-            (["-t", "41", "AB", self.out()], "tone length must be 0 to 40 tenths"),
-            (["x" * 2000, self.out()], "text longer than 1999 bytes"),
-            (["AB", os.path.join(self.dir, "missing", "out.wav")], "fopen():error en genwav()"),
-            (["AB", "/dev/full"], "could not write the file"),
-        ]:
-            result = run(*args)
-            self.assertEqual(result.returncode, 1, args)
-            self.assertIn(message, result.stdout.decode(), args)
-        self.assertFalse(os.path.exists(self.out()))
-
-    def test_usage_errors_exit_2(self):
-        for args in [[], ["AB"], ["a", "b", "c"], ["-t", "x", "AB", self.out()],
-                     ["-t"], ["--bogus", "AB", self.out()], ["-w", "Sine", "AB", self.out()],
-                     [b"\xff\xfe", self.out()], ["AB", b"bad\xc0\xafname"]]:
-            result = run(*args)
-            self.assertEqual(result.returncode, 2, args)
-            self.assertIn(b"wavcreate:", result.stderr, args)
-        self.assertIn(b"sine, square, sawtooth or triangle",
-                      run("-w", "noise", "AB", self.out()).stderr)
-        self.assertEqual(os.listdir(self.dir), [])
 
     def test_waveforms(self):
         # 'A' is 2015 Hz, which 2000 samples a second fold to 15 Hz: the first samples climb
@@ -107,11 +192,7 @@ class ToolTest(unittest.TestCase):
             "triangle": [127, 130, 134, 138],
         }
         for waveform, start in expected_start.items():
-            path = self.out(waveform + ".wav")
-            result = run("--waveform", waveform, "A", path)
-            self.assertEqual(result.returncode, 0, result)
-            with open(path, "rb") as f:
-                data = f.read()
+            data = self.rendered("--waveform", waveform, "A")
             self.assertEqual(len(data), 44 + 2 * 1000, waveform)
             self.assertEqual(list(data[44:48]), start, waveform)
             # The sine alone leaves its last 100 samples silent.
@@ -122,24 +203,18 @@ class ToolTest(unittest.TestCase):
 class ReaderTest(unittest.TestCase):
     """Python's wave module must read the files; sox_reader_test.sh does the same with sox."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix="wavcreate-readers-")
-        cls.path = os.path.join(cls.dir, "hello.wav")
-        result = run("-t", "7", "Hello, world", cls.path)
-        assert result.returncode == 0, result
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir)
-
     def test_python_wave(self):
-        with wave.open(self.path, "rb") as w:
-            self.assertEqual(w.getframerate(), 2000)
-            self.assertEqual(w.getnchannels(), 1)
-            self.assertEqual(w.getsampwidth(), 1)
-            self.assertEqual(w.getnframes(), 13 * 1399)
-            self.assertEqual(len(w.readframes(w.getnframes())), 13 * 1399)
+        result = run("-t", "7", "Hello, world", "-")
+        self.assertEqual(result.returncode, 0, result)
+        with tempfile.TemporaryFile() as f:
+            f.write(result.stdout)
+            f.seek(0)
+            with wave.open(f, "rb") as w:
+                self.assertEqual(w.getframerate(), 2000)
+                self.assertEqual(w.getnchannels(), 1)
+                self.assertEqual(w.getsampwidth(), 1)
+                self.assertEqual(w.getnframes(), 13 * 1399)
+                self.assertEqual(len(w.readframes(w.getnframes())), 13 * 1399)
 
 
 if __name__ == "__main__":

@@ -1,17 +1,22 @@
-// wavcreate: renders a line of text to a WAVE file from the command line.
+// wavcreate: renders a line of text to a WAVE file from the command line. The WAVE stream
+// (with - as OUTPUT) is all that goes to standard output; the summary and every message go to
+// standard error.
 #include "entry/genwav.h"
+#include "entry/narrow.h"
 
+#include <getopt.h>
 #if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <iostream>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,193 +28,269 @@ constexpr int exit_usage = 2;
 constexpr int32_t default_tenths = 5;
 
 const char usage_text[] =
-    "usage: wavcreate [-t TENTHS] [--waveform NAME] TEXT OUTPUT\n"
+    "usage: wavcreate [OPTIONS] TEXT OUTPUT\n"
     "\n"
     "Renders TEXT as one tone per character, plus a silent tone for the end of the text,\n"
     "into the 8-bit mono WAVE file OUTPUT at 2000 samples per second. Each tone's frequency\n"
     "is 31 times the character's Windows-1252 code; a space is a pause.\n"
     "\n"
-    "  TEXT                  UTF-8 text; - reads one line from standard input\n"
-    "  -t, --tenths TENTHS   length of every tone in tenths of a second, 0 to 40 (default 5)\n"
-    "  -w, --waveform NAME   sine, square, sawtooth or triangle (default sine)\n"
+    "  TEXT                  UTF-8 text; - reads all of standard input (a leading\n"
+    "                        byte-order mark and one final newline are dropped)\n"
+    "  OUTPUT                the file to create; - writes the WAVE stream to standard output\n"
+    "  -t, --tenths=TENTHS   length of every tone in tenths of a second, 0 to 40 (default 5)\n"
+    "  -w, --waveform=NAME   sine, square, sawtooth or triangle (default sine)\n"
+    "  -q, --quiet           print no summary\n"
     "  -h, --help            show this help\n"
     "      --version         show the version\n"
     "      --                end the options, for a TEXT that starts with -\n"
     "\n"
-    "Exit status: 0 when the file was written in full, 1 when it was refused or could not\n"
-    "be written, 2 for bad usage.\n";
+    "The summary and every message go to standard error. Exit status: 0 when the file was\n"
+    "written in full, 1 when the text was refused or the file could not be written, 2 for\n"
+    "bad usage.\n";
+
+enum option_id { option_version = 256 };
+
+const option long_options[] = {
+    {"tenths", required_argument, nullptr, 't'},
+    {"waveform", required_argument, nullptr, 'w'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, option_version},
+    {nullptr, 0, nullptr, 0},
+};
+
+struct options {
+    int32_t tenths = default_tenths;
+    std::string waveform = "sine";
+    bool quiet = false;
+};
+
+int usage_error(const std::string &message)
+{
+    std::fprintf(stderr, "wavcreate: %s\nTry 'wavcreate --help'.\n", message.c_str());
+    return exit_usage;
+}
+
+void failure(const std::string &message)
+{
+    std::fprintf(stderr, "wavcreate: %s\n", message.c_str());
+}
 
 bool is_waveform(const std::string &name)
 {
     return name == "sine" || name == "square" || name == "sawtooth" || name == "triangle";
 }
 
-// Decodes UTF-8 into UTF-16 code units. False for malformed input: a stray or missing
-// continuation byte, an overlong form, a surrogate or a value beyond U+10FFFF.
-bool utf8_to_utf16(const std::string &in, std::u16string &out)
-{
-    out.clear();
-    for (std::size_t i = 0; i < in.size();) {
-        const auto lead = static_cast<unsigned char>(in[i]);
-        int extra;
-        uint32_t code_point;
-        uint32_t smallest;
-        if (lead < 0x80) {
-            extra = 0, code_point = lead, smallest = 0;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1, code_point = lead & 0x1F, smallest = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2, code_point = lead & 0x0F, smallest = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3, code_point = lead & 0x07, smallest = 0x10000;
-        } else {
-            return false;
-        }
-        if (in.size() - i <= static_cast<std::size_t>(extra))
-            return false;
-        for (int k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(in[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code_point = (code_point << 6) | (next & 0x3F);
-        }
-        if (code_point < smallest || code_point > 0x10FFFF ||
-            (code_point >= 0xD800 && code_point <= 0xDFFF))
-            return false;
-        if (code_point >= 0x10000) {
-            code_point -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (code_point >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (code_point & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code_point));
-        }
-        i += 1 + extra;
-    }
-    return true;
-}
-
-int usage_error(const std::string &message)
-{
-    std::cerr << "wavcreate: " << message << "\n" << "Try 'wavcreate --help'.\n";
-    return exit_usage;
-}
-
+// A whole number of tenths, 0 to 40, in plain decimal digits: no sign, point or base prefix.
 bool parse_tenths(const char *text, int32_t &tenths)
 {
-    errno = 0;
-    char *end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno == ERANGE || value < INT32_MIN ||
-        value > INT32_MAX)
+    const std::size_t length = std::strlen(text);
+    if (length == 0 || length > 2 || std::strspn(text, "0123456789") != length)
         return false;
-    tenths = static_cast<int32_t>(value);
+    const int value = std::atoi(text);
+    if (value > wavcreate::max_tenths)
+        return false;
+    tenths = value;
     return true;
 }
 
-// The tool's work, on its arguments in UTF-8 (without the program name).
-int run(const std::vector<std::string> &argv)
+std::string read_standard_input()
 {
-    const int argc = static_cast<int>(argv.size());
-    int32_t tenths = default_tenths;
-    std::string waveform = "sine";
-    std::string positional[2];
-    int positional_count = 0;
-    bool options_done = false;
+#if defined(_WIN32)
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    std::string bytes;
+    char chunk[1 << 16];
+    std::size_t count;
+    while ((count = std::fread(chunk, 1, sizeof chunk, stdin)) > 0)
+        bytes.append(chunk, count);
+    return bytes;
+}
 
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool is_option = !options_done && arg.size() > 1 && arg[0] == '-';
-        if (!is_option) {
-            if (positional_count == 2)
-                return usage_error("too many arguments");
-            positional[positional_count++] = arg;
-        } else if (arg == "--") {
-            options_done = true;
-        } else if (arg == "-h" || arg == "--help") {
-            std::cout << usage_text;
-            return exit_ok;
-        } else if (arg == "--version") {
-            std::cout << "wavcreate " WAVCREATE_VERSION "\n";
-            return exit_ok;
-        } else if (arg == "-t" || arg == "--tenths" || arg == "-w" || arg == "--waveform") {
-            if (i + 1 == argc)
-                return usage_error("option " + arg + " needs a value");
-            const char *value = argv[++i].c_str();
-            if (arg == "-t" || arg == "--tenths") {
-                if (!parse_tenths(value, tenths))
-                    return usage_error("tone length '" + std::string(value) +
-                                       "' is not a whole number of tenths");
-            } else {
-                waveform = value;
-                if (!is_waveform(waveform))
-                    return usage_error("unknown waveform '" + waveform +
-                                       "' (choose sine, square, sawtooth or triangle)");
-            }
-        } else {
-            return usage_error("unknown option " + arg);
-        }
+// The text that standard input holds: all of it, less a leading byte-order mark and one
+// final newline (LF or CRLF); inner newlines are characters like any other.
+std::string text_of_input(std::string bytes)
+{
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        bytes.erase(0, 3);
+    if (!bytes.empty() && bytes.back() == '\n') {
+        bytes.pop_back();
+        if (!bytes.empty() && bytes.back() == '\r')
+            bytes.pop_back();
     }
-    if (positional_count != 2)
-        return usage_error("expected TEXT and OUTPUT");
+    return bytes;
+}
 
-    std::string text = positional[0];
-    const std::string &output = positional[1];
-    if (text == "-") {
-        std::getline(std::cin, text);
-        if (std::cin.bad())
-            return usage_error("could not read the text from standard input");
-        if (!text.empty() && text.back() == '\r')
-            text.pop_back();
+std::string error_text(int error)
+{
+    return error != 0 ? std::strerror(error) : "unknown error";
+}
+
+// Reports a render that did not complete, in the tool's words; returns the exit status.
+int report_failure(const wavcreate::render_result &result, const std::string &name)
+{
+    using wavcreate::render_status;
+    switch (result.status) {
+    case render_status::written:
+        return exit_ok;
+    case render_status::text_too_long:
+        failure("the text is longer than 1999 characters");
+        break;
+    case render_status::path_too_long:
+        failure("cannot create " + name + ": the path is longer than 199 bytes");
+        break;
+    case render_status::tenths_out_of_range:
+        failure("the tone length must be 0 to 40 tenths");
+        break;
+    case render_status::open_failed:
+        failure("cannot create " + name + ": " + error_text(result.error));
+        break;
+    case render_status::write_failed:
+        // A reader that stopped early (head, a player closed) is no failure to talk about.
+        if (result.error != EPIPE)
+            failure("cannot write " + name + ": " + error_text(result.error));
+        break;
+    }
+    return exit_failed;
+}
+
+#if defined(_WIN32)
+std::wstring native_path(const std::string &utf8)
+{
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring path(units > 0 ? units - 1 : 0, L'\0');
+    if (units > 1)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, path.data(), units);
+    return path;
+}
+#else
+// File names are bytes: the argument goes to the render as it is.
+const std::string &native_path(const std::string &bytes) { return bytes; }
+#endif
+
+bool is_terminal(std::FILE *stream)
+{
+#if defined(_WIN32)
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+int render(const options &chosen, const std::string &text_argument, const std::string &output)
+{
+    const bool to_standard_output = output == "-";
+    if (to_standard_output && is_terminal(stdout))
+        return usage_error("standard output is a terminal: redirect it, or name an OUTPUT file");
+
+    std::string utf8_text = text_argument;
+    if (text_argument == "-") {
+        utf8_text = text_of_input(read_standard_input());
+        if (std::ferror(stdin) != 0)
+            return usage_error("cannot read standard input: " + error_text(errno));
+        if (utf8_text.find('\0') != std::string::npos)
+            return usage_error("standard input holds a NUL byte, which a text cannot carry");
     }
     std::u16string wide_text;
-    std::u16string wide_output;
-    if (!utf8_to_utf16(text, wide_text))
+    if (!wavcreate::widenutf8(utf8_text, wide_text))
         return usage_error("the text is not valid UTF-8");
-    if (!utf8_to_utf16(output, wide_output))
-        return usage_error("the output path is not valid UTF-8");
+    std::string text(wide_text.size() + 1, '\0');
+    wavcreate::narrowtext(wide_text.c_str(), text.data(), text.size());
 
-    const wavcreate::render_result result =
-        wavcreate::genwav(wide_text.c_str(), wide_output.c_str(), tenths, waveform.c_str());
-    std::fflush(stdout);
-    if (result.status != wavcreate::render_status::written)
-        return exit_failed;
-
-    const long long expected_bytes = 44LL + result.sample_total;
-    std::error_code error;
-    const auto size = std::filesystem::file_size(std::filesystem::path(wide_output), error);
-    if (error) {
-        std::cerr << "wavcreate: " << output << " is missing after the render\n";
-        return exit_failed;
+    wavcreate::render_result result;
+    std::string name;
+    if (to_standard_output) {
+#if defined(_WIN32)
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+        name = "standard output";
+        result = wavcreate::genwav(text.c_str(), stdout, chosen.tenths, chosen.waveform.c_str());
+    } else {
+        name = "'" + output + "'";
+        result = wavcreate::genwav(text.c_str(), native_path(output).c_str(), chosen.tenths,
+                                   chosen.waveform.c_str());
     }
-    const double seconds = result.sample_total / 2000.0;
-    std::printf("%s: %d tones, %d samples, %.3f seconds, %lld bytes\n", output.c_str(),
-                result.tones, result.sample_total, seconds, static_cast<long long>(size));
-    if (static_cast<long long>(size) != expected_bytes) {
-        std::cerr << "wavcreate: " << output << " should be " << expected_bytes << " bytes\n";
-        return exit_failed;
+    if (result.status != wavcreate::render_status::written)
+        return report_failure(result, name);
+    if (!chosen.quiet) {
+        std::fprintf(stderr, "wavcreate: %s: %d tones, %d samples, %.3f seconds, %lld bytes\n",
+                     to_standard_output ? "standard output" : output.c_str(), result.tones,
+                     result.sample_total, result.sample_total / 2000.0,
+                     44LL + result.sample_total);
     }
     return exit_ok;
+}
+
+// The option getopt_long stopped at, as the user wrote it: a long one from its argument, a
+// short one (perhaps inside a cluster such as -qx) from the letter.
+std::string given_option(const char *argument)
+{
+    if (std::strncmp(argument, "--", 2) == 0)
+        return std::string(argument, std::strcspn(argument, "="));
+    return std::string("-") + static_cast<char>(optopt);
+}
+
+int run(int argc, char **argv)
+{
+    options chosen;
+    opterr = 0;
+    int option;
+    while ((option = getopt_long(argc, argv, ":t:w:qh", long_options, nullptr)) != -1) {
+        switch (option) {
+        case 't':
+            if (!parse_tenths(optarg, chosen.tenths))
+                return usage_error("invalid tone length '" + std::string(optarg) +
+                                   "': a whole number of tenths from 0 to 40");
+            break;
+        case 'w':
+            chosen.waveform = optarg;
+            if (!is_waveform(chosen.waveform))
+                return usage_error("unknown waveform '" + chosen.waveform +
+                                   "' (choose sine, square, sawtooth or triangle)");
+            break;
+        case 'q':
+            chosen.quiet = true;
+            break;
+        case 'h':
+            std::fputs(usage_text, stdout);
+            return exit_ok;
+        case option_version:
+            std::puts("wavcreate " WAVCREATE_VERSION);
+            return exit_ok;
+        case ':':
+            return usage_error("option " + given_option(argv[optind - 1]) + " needs a value");
+        default:
+            return usage_error("unknown option " + given_option(argv[optind - 1]));
+        }
+    }
+    if (argc - optind != 2)
+        return usage_error(argc - optind < 2 ? "expected TEXT and OUTPUT" : "too many arguments");
+    return render(chosen, argv[optind], argv[optind + 1]);
 }
 
 } // namespace
 
 #if defined(_WIN32)
-// Windows hands the arguments over in UTF-16; the tool works in UTF-8 everywhere.
-int wmain(int argc, wchar_t **argv)
+// Windows hands the arguments over in UTF-16; the options are read in UTF-8, and OUTPUT goes
+// back to UTF-16 for the render.
+int wmain(int argc, wchar_t **wide_argv)
 {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const int bytes = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string arg(bytes > 0 ? bytes - 1 : 0, '\0');
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) {
+        const int bytes =
+            WideCharToMultiByte(CP_UTF8, 0, wide_argv[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string argument(bytes > 0 ? bytes - 1 : 0, '\0');
         if (bytes > 1)
-            WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), bytes, nullptr, nullptr);
-        args.push_back(arg);
+            WideCharToMultiByte(CP_UTF8, 0, wide_argv[i], -1, argument.data(), bytes, nullptr,
+                                nullptr);
+        arguments.push_back(argument);
     }
-    return run(args);
+    std::vector<char *> argv;
+    for (std::string &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    return run(argc, argv.data());
 }
 #else
-int main(int argc, char **argv)
-{
-    return run(std::vector<std::string>(argv + 1, argv + argc));
-}
+int main(int argc, char **argv) { return run(argc, argv); }
 #endif

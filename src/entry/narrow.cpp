@@ -16,10 +16,9 @@ constexpr char16_t cp1252_80_to_9f[32] = {
 bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-// Appends the UTF-8 form of `code_point` at out[length], if it fits with a terminator.
-bool append_utf8(uint32_t code_point, char *out, std::size_t out_size, std::size_t &length)
+// The UTF-8 form of `code_point` into `bytes`; returns how many it takes.
+std::size_t encodeutf8(uint32_t code_point, unsigned char (&bytes)[4])
 {
-    unsigned char bytes[4];
     std::size_t count;
     if (code_point < 0x80) {
         bytes[0] = static_cast<unsigned char>(code_point);
@@ -40,6 +39,14 @@ bool append_utf8(uint32_t code_point, char *out, std::size_t out_size, std::size
         bytes[3] = static_cast<unsigned char>(0x80 | (code_point & 0x3F));
         count = 4;
     }
+    return count;
+}
+
+// Appends the UTF-8 form of `code_point` at out[length], if it fits with a terminator.
+bool append_utf8(uint32_t code_point, char *out, std::size_t out_size, std::size_t &length)
+{
+    unsigned char bytes[4];
+    const std::size_t count = encodeutf8(code_point, bytes);
     if (length + count >= out_size)
         return false;
     for (std::size_t i = 0; i < count; ++i)
@@ -58,6 +65,11 @@ char cp1252(char16_t unit)
             return static_cast<char>(0x80 + i);
     }
     return '?';
+}
+
+char16_t cp1252unit(unsigned char byte)
+{
+    return byte >= 0x80 && byte < 0xA0 ? cp1252_80_to_9f[byte - 0x80] : byte;
 }
 
 bool narrowtext(const char16_t *text, char *out, std::size_t out_size)
@@ -89,6 +101,55 @@ bool narrowpath(const char16_t *path, char *out, std::size_t out_size)
     }
     out[length] = '\0';
     return true;
+}
+
+bool widenutf8(const std::string &in, std::u16string &out)
+{
+    out.clear();
+    for (std::size_t i = 0; i < in.size();) {
+        const auto lead = static_cast<unsigned char>(in[i]);
+        int extra;
+        uint32_t code_point;
+        uint32_t smallest;
+        if (lead < 0x80) {
+            extra = 0, code_point = lead, smallest = 0;
+        } else if ((lead & 0xE0) == 0xC0) {
+            extra = 1, code_point = lead & 0x1F, smallest = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            extra = 2, code_point = lead & 0x0F, smallest = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            extra = 3, code_point = lead & 0x07, smallest = 0x10000;
+        } else {
+            return false;
+        }
+        if (in.size() - i <= static_cast<std::size_t>(extra))
+            return false;
+        for (int k = 1; k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(in[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code_point = (code_point << 6) | (next & 0x3F);
+        }
+        if (code_point < smallest || code_point > 0x10FFFF ||
+            (code_point >= 0xD800 && code_point <= 0xDFFF))
+            return false;
+        if (code_point >= 0x10000) {
+            code_point -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (code_point >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (code_point & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(code_point));
+        }
+        i += 1 + extra;
+    }
+    return true;
+}
+
+void appendutf8(uint32_t code_point, std::string &out)
+{
+    unsigned char bytes[4];
+    const std::size_t count = encodeutf8(code_point, bytes);
+    out.append(reinterpret_cast<const char *>(bytes), count);
 }
 
 } // namespace wavcreate

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 namespace wavcreate {
 
@@ -14,8 +16,18 @@ bool narrowtext(const char16_t *text, char *out, std::size_t out_size);
 // The Windows-1252 byte for one UTF-16 code unit.
 char cp1252(char16_t unit);
 
+// The UTF-16 code unit that a Windows-1252 byte stands for: the inverse of cp1252.
+char16_t cp1252unit(unsigned char byte);
+
 // Converts a zero-terminated UTF-16 path to UTF-8, an unpaired surrogate becoming U+FFFD.
 // NULL converts to the empty string. The same size rule as narrowtext.
 bool narrowpath(const char16_t *path, char *out, std::size_t out_size);
+
+// Decodes UTF-8 into UTF-16 code units. False for malformed input: a stray or missing
+// continuation byte, an overlong form, an encoded surrogate or a value beyond U+10FFFF.
+bool widenutf8(const std::string &in, std::u16string &out);
+
+// Appends the UTF-8 form of `code_point` to `out`.
+void appendutf8(uint32_t code_point, std::string &out);
 
 } // namespace wavcreate
