@@ -138,9 +138,25 @@ TEST(Path, IsUtf8AndTakenAsGiven)
     EXPECT_EQ(WAVCreate(u"A", name.c_str(), 0), 999);
     EXPECT_TRUE(file_exists(dir.path + "/caf\xc3\xa9 \xf0\x9f\x8e\xb5"));
 
-    const std::u16string lone = widen(dir.path) + u"/x" + char16_t(0xDC00);
-    EXPECT_EQ(WAVCreate(u"A", lone.c_str(), 0), 999);
-    EXPECT_TRUE(file_exists(dir.path + "/x\xef\xbf\xbd"));
+    // Each boundary of the UTF-8 forms, the last code point, and unpaired surrogates.
+    const struct {
+        std::u16string units;
+        std::string utf8;
+    } names[] = {{u"\u07ff", "\xdf\xbf"},
+                 {u"\u0800", "\xe0\xa0\x80"},
+                 {u"\uffff", "\xef\xbf\xbf"},
+                 {u"\U00010000", "\xf0\x90\x80\x80"},
+                 {u"\U0010FFFF", "\xf4\x8f\xbf\xbf"},
+                 {std::u16string(1, char16_t(0xDBFF)), "\xef\xbf\xbd"},
+                 {std::u16string(1, char16_t(0xDC00)) + u"x", "\xef\xbf\xbdx"}};
+    for (const auto &n : names) {
+        const std::u16string path = widen(dir.path + "/x") + n.units;
+        EXPECT_EQ(WAVCreate(u"A", path.c_str(), 0), 999);
+        EXPECT_TRUE(file_exists(dir.path + "/x" + n.utf8)) << n.utf8;
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path),
+                            std::filesystem::directory_iterator()),
+              1 + std::size(names));
 }
 
 // A path inside `dir` of exactly `total` bytes in UTF-8, mostly the character `pad`, in both
@@ -244,6 +260,15 @@ TEST(Isolation, EarlierRendersLeaveNoTrace)
     WAVCreate(std::u16string(200, u'z').c_str(), u"/dev/full", 40);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(render(u"AB", 5), alone) << "after a failed render";
+    // The same at a longer tone, whose silent tail lies further into the buffer.
+    testing::internal::CaptureStdout();
+    WAVCreate(std::u16string(200, u'z').c_str(), u"/dev/full", 40);
+    testing::internal::GetCapturedStdout();
+    const bytes longer = render(u"AB", 10);
+    for (int tone = 0; tone < 3; ++tone) {
+        const auto tail = longer.begin() + 44 + tone * 2000 + 1900;
+        EXPECT_EQ(bytes(tail, tail + 100), bytes(100, 127)) << "tone " << tone;
+    }
     // Other callers of the generator may leave any waveform behind.
     wavcreate::gentone(500.0, 8000.0, 2000.0, "square", 1.0, 0.0);
     EXPECT_EQ(render(u"AB", 5), alone) << "after a square tone";

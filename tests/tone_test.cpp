@@ -142,6 +142,9 @@ TEST(Triangle, RisesToAmplitudeAndFallsToItsNegation)
                                        -0.2, -0.4, -0.6, -0.8, -1.0, -0.8, -0.6, -0.4, -0.2,
                                        0.0};
     expect_near_all(samples, expected);
+    const auto half = first_samples("triangle", 100.0, 21, 0.5);
+    EXPECT_NEAR(half[5], 0.5, 5e-9);
+    EXPECT_NEAR(half[15], -0.5, 5e-9);
 }
 
 TEST(Waveforms, ZeroHertzIsOneNearZeroValueWrittenAsSilence)
