@@ -50,13 +50,28 @@ extern "C" {
  *                                regular file; a device or FIFO is left in place.
  *
  * Calls from several threads are serialised; each file comes out as if they had run one
- * after another.
+ * after another. Inside a host program: thread cancellation is held off for the call and
+ * the caller's state restored, so a cancel takes effect at the caller's next cancellation
+ * point; the file is opened close-on-exec, so programs the host starts meanwhile do not
+ * inherit it; and it never takes the place of a closed standard input, output or error.
+ * Not promised: the call is not async-signal-safe (never call it from a signal handler), and
+ * a child forked while another thread renders must not call it (the lock may be held).
  */
 WAVCREATE_API int32_t WAVCreate(const wavcreate_char16 *text, const wavcreate_char16 *path,
                                 int32_t tenths);
 
 #ifdef __cplusplus
 }
+
+#if defined(_WIN32)
+/* C++ callers on Windows may pass char16_t strings (u"..." literals) too: they hold the same
+ * UTF-16 code units as wchar_t. C callers use wchar_t. */
+inline int32_t WAVCreate(const char16_t *text, const char16_t *path, int32_t tenths)
+{
+    return WAVCreate(reinterpret_cast<const wchar_t *>(text),
+                     reinterpret_cast<const wchar_t *>(path), tenths);
+}
+#endif
 #endif
 
 #endif /* WAVCREATE_H */

@@ -23,3 +23,9 @@ trap 'rm -rf "$out"' EXIT
 WINEDEBUG=-all wine build-win/golden.exe "$(WINEDEBUG=-all winepath -w "$out")"
 diff -r build/tests/golden-files "$out"
 echo "Windows: golden files identical to the native build's"
+
+# A C++ caller passes u"..." literals through the header's char16_t overload.
+(cd "$out" && WINEDEBUG=-all wine "$OLDPWD/build-win/cpp_caller.exe" cpp-caller.wav)
+build/wavcreate -q "Hello, world" "$out/expected.wav"
+cmp "$out/expected.wav" "$out/cpp-caller.wav"
+echo "Windows: a C++ caller with u\"...\" literals renders the same file"
