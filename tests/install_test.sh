@@ -25,7 +25,12 @@ cmake -S "$source/tests/consumer" -B "$work/add_subdirectory" -DWAVCREATE_SOURCE
 cmake --build "$work/add_subdirectory" -j2 >/dev/null
 "$work/add_subdirectory/consumer" "$work/add_subdirectory.wav" >/dev/null
 cmp "$work/expected.wav" "$work/add_subdirectory.wav"
-echo "add_subdirectory: the consumer's file matches the in-tree render"
+# The parent's build builds what it uses: the library, not the tool.
+if [ -e "$work/add_subdirectory/wavcreate/wavcreate" ]; then
+  echo "add_subdirectory: the tool was built as part of the parent's all target"
+  exit 1
+fi
+echo "add_subdirectory: the consumer's file matches the in-tree render; build type and all left alone"
 
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 [ "$(pkg-config --modversion wavcreate)" = "1.0.0.1" ]
