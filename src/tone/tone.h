@@ -18,6 +18,24 @@ extern double tone_buffer[tone_buffer_size];
 void gentone(double frequency, double tone_length, double sample_rate, const char *waveform,
              double amplitude, double phase);
 
+// How the sine and the square compute their sines: one scalar sin per position, or several
+// positions at a time through glibc's vector math library where it exists (x86-64 with glibc),
+// with SSE2 or AVX2. The vector sines differ from the scalar ones in their last bits for some
+// positions, but never in a byte of the file: every code at every position a tone can reach
+// was checked.
+enum class sine_path { scalar, sse2, avx2 };
+
+// Whether this build and this processor can take `path`.
+bool sine_path_available(sine_path path);
+
+// The path gentone takes: the fastest available, chosen when the library is loaded. Tests and
+// benchmarks may set it to any available path.
+extern sine_path active_sine_path;
+
+// sin(((step * i) * 6.283185306) + phase) for the positions i = 0 .. count - 1 into `out`,
+// through `path`.
+void sines(double step, double phase, int count, double *out, sine_path path);
+
 // Sets every position of tone_buffer to silence, so that a render starts from the state
 // the buffer has when the library is loaded.
 void cleartone();
