@@ -1,6 +1,7 @@
 // wavcreate: renders a line of text to a WAVE file from the command line. The WAVE stream
 // (with - as OUTPUT) is all that goes to standard output; the summary and every message go to
 // standard error.
+#include "decode/decode.h"
 #include "entry/genwav.h"
 #include "entry/narrow.h"
 
@@ -29,6 +30,7 @@ constexpr int32_t default_tenths = 5;
 
 const char usage_text[] =
     "usage: wavcreate [OPTIONS] TEXT OUTPUT\n"
+    "       wavcreate --decode [-q] FILE\n"
     "\n"
     "Renders TEXT as one tone per character, plus a silent tone for the end of the text,\n"
     "into the 8-bit mono WAVE file OUTPUT at 2000 samples per second. Each tone's frequency\n"
@@ -40,13 +42,15 @@ const char usage_text[] =
     "  -t, --tenths=TENTHS   length of every tone in tenths of a second, 0 to 40 (default 5)\n"
     "  -w, --waveform=NAME   sine, square, sawtooth or triangle (default sine)\n"
     "  -q, --quiet           print no summary\n"
+    "  -d, --decode          read the text back from FILE (- for standard input) and print\n"
+    "                        it as UTF-8; the tone length and waveform come from the file\n"
     "  -h, --help            show this help\n"
     "      --version         show the version\n"
     "      --                end the options, for a TEXT that starts with -\n"
     "\n"
     "The summary and every message go to standard error. Exit status: 0 when the file was\n"
-    "written in full, 1 when the text was refused or the file could not be written, 2 for\n"
-    "bad usage.\n";
+    "written in full (or every tone decoded), 1 when the text was refused or the file could\n"
+    "not be written (or read as tones, or a tone could not be decided), 2 for bad usage.\n";
 
 enum option_id { option_version = 256 };
 
@@ -54,6 +58,7 @@ const option long_options[] = {
     {"tenths", required_argument, nullptr, 't'},
     {"waveform", required_argument, nullptr, 'w'},
     {"quiet", no_argument, nullptr, 'q'},
+    {"decode", no_argument, nullptr, 'd'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, option_version},
     {nullptr, 0, nullptr, 0},
@@ -63,6 +68,8 @@ struct options {
     int32_t tenths = default_tenths;
     std::string waveform = "sine";
     bool quiet = false;
+    bool decode = false;
+    bool render_options = false; // -t or -w given
 };
 
 int usage_error(const std::string &message)
@@ -94,17 +101,22 @@ bool parse_tenths(const char *text, int32_t &tenths)
     return true;
 }
 
+std::string read_all(std::FILE *stream)
+{
+    std::string bytes;
+    char chunk[1 << 16];
+    std::size_t count;
+    while ((count = std::fread(chunk, 1, sizeof chunk, stream)) > 0)
+        bytes.append(chunk, count);
+    return bytes;
+}
+
 std::string read_standard_input()
 {
 #if defined(_WIN32)
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
-    std::string bytes;
-    char chunk[1 << 16];
-    std::size_t count;
-    while ((count = std::fread(chunk, 1, sizeof chunk, stdin)) > 0)
-        bytes.append(chunk, count);
-    return bytes;
+    return read_all(stdin);
 }
 
 // The text that standard input holds: all of it, less a leading byte-order mark and one
@@ -221,6 +233,69 @@ int render(const options &chosen, const std::string &text_argument, const std::s
     return exit_ok;
 }
 
+// Reads the text back from `input` (- for standard input): the text on standard output, the
+// summary on standard error.
+int decode(const options &chosen, const std::string &input)
+{
+    std::string file;
+    std::string name = "standard input";
+    if (input == "-") {
+        file = read_standard_input();
+    } else {
+        name = "'" + input + "'";
+#if defined(_WIN32)
+        std::FILE *stream = _wfopen(native_path(input).c_str(), L"rb");
+#else
+        std::FILE *stream = std::fopen(input.c_str(), "rb");
+#endif
+        if (stream == nullptr) {
+            failure("cannot open " + name + ": " + error_text(errno));
+            return exit_failed;
+        }
+        file = read_all(stream);
+        std::fclose(stream);
+    }
+    const wavcreate::decode_result result = wavcreate::decodewav(file);
+    if (!result.read) {
+        failure("cannot decode " + name + ": " + result.error);
+        return exit_failed;
+    }
+    std::string text;
+    std::string undecided;
+    for (std::size_t i = 0; i < result.codes.size(); ++i) {
+        const int code = result.codes[i];
+        if (code < 0) {
+            undecided += (undecided.empty() ? "" : ", ") + std::to_string(i + 1);
+            wavcreate::appendutf8(0xFFFD, text);
+        } else {
+            wavcreate::appendutf8(wavcreate::cp1252unit(static_cast<unsigned char>(code)), text);
+        }
+    }
+    text += '\n';
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    if (!chosen.quiet) {
+        char confidence[96];
+        if (result.exact)
+            std::snprintf(confidence, sizeof confidence, "every tone exact");
+        else if (result.weakest_position < 0)
+            std::snprintf(confidence, sizeof confidence, "every tone silent");
+        else
+            std::snprintf(confidence, sizeof confidence, "weakest tone %.0f%% sure (character %d)",
+                          100.0 * result.weakest, result.weakest_position + 1);
+        std::fprintf(stderr, "wavcreate: %s: %zu tones, %d tenths per tone, %s, %s\n",
+                     name.c_str(), result.codes.size() + 1, result.tenths,
+                     result.waveform.c_str(), confidence);
+    }
+    if (!undecided.empty()) {
+        failure("could not decide the character" +
+                std::string(undecided.find(',') == std::string::npos ? " at position " : "s at positions ") +
+                undecided + " of " + name);
+        return exit_failed;
+    }
+    return exit_ok;
+}
+
 // The option getopt_long stopped at, as the user wrote it: a long one from its argument, a
 // short one (perhaps inside a cluster such as -qx) from the letter.
 std::string given_option(const char *argument)
@@ -235,18 +310,23 @@ int run(int argc, char **argv)
     options chosen;
     opterr = 0;
     int option;
-    while ((option = getopt_long(argc, argv, ":t:w:qh", long_options, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, ":t:w:qdh", long_options, nullptr)) != -1) {
         switch (option) {
+        case 'd':
+            chosen.decode = true;
+            break;
         case 't':
             if (!parse_tenths(optarg, chosen.tenths))
                 return usage_error("invalid tone length '" + std::string(optarg) +
                                    "': a whole number of tenths from 0 to 40");
+            chosen.render_options = true;
             break;
         case 'w':
             chosen.waveform = optarg;
             if (!is_waveform(chosen.waveform))
                 return usage_error("unknown waveform '" + chosen.waveform +
                                    "' (choose sine, square, sawtooth or triangle)");
+            chosen.render_options = true;
             break;
         case 'q':
             chosen.quiet = true;
@@ -263,8 +343,16 @@ int run(int argc, char **argv)
             return usage_error("unknown option " + given_option(argv[optind - 1]));
         }
     }
-    if (argc - optind != 2)
-        return usage_error(argc - optind < 2 ? "expected TEXT and OUTPUT" : "too many arguments");
+    const int operands = argc - optind;
+    if (chosen.decode) {
+        if (chosen.render_options)
+            return usage_error("--decode finds the tone length and waveform in the file");
+        if (operands != 1)
+            return usage_error(operands < 1 ? "expected the FILE to decode" : "too many arguments");
+        return decode(chosen, argv[optind]);
+    }
+    if (operands != 2)
+        return usage_error(operands < 2 ? "expected TEXT and OUTPUT" : "too many arguments");
     return render(chosen, argv[optind], argv[optind + 1]);
 }
 

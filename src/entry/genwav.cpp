@@ -20,8 +20,6 @@ namespace wavcreate {
 
 namespace {
 
-constexpr double sample_rate = 2000.0;
-constexpr int frequency_multiplier = 31;
 constexpr char pause_character = ' ';
 
 // tone_buffer, wav_header and wav_file are process-wide: one render at a time.

@@ -31,6 +31,11 @@ struct render_result {
     int32_t sample_total; // samples in the data chunk
 };
 
+// Every file holds this many samples per second; a character's tone is its signed code times
+// frequency_multiplier hertz.
+constexpr double sample_rate = 2000.0;
+constexpr int frequency_multiplier = 31;
+
 // The longest accepted text, path and tone length: what the text and path buffers and
 // tone_buffer hold.
 constexpr std::size_t max_text_bytes = 1999;
