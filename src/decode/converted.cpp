@@ -1,6 +1,8 @@
 #include "decode/decode_parts.h"
 
 #include "entry/genwav.h"
+#include "tone/tone.h"
+#include "wav/wav.h"
 
 #if defined(WAVCREATE_HAVE_SNDFILE)
 #include <sndfile.h>
@@ -102,38 +104,45 @@ bool readaudio(const std::string &file, audio &sound, std::string &error)
     return true;
 }
 
-// Every tone lies below 1000 Hz once folded, so a file at a high rate is filtered and kept at
-// about 4000 samples per second: a linear-phase low-pass passing 1000 Hz whole, centred so
-// that no sample moves in time.
-void decimate(audio &sound)
+// A windowed sinc: the low-pass kernel at `u` samples from its centre, passing `cutoff` cycles
+// per sample, reaching `half` samples either side.
+double lowpass(double u, double cutoff, int half)
 {
-    const int factor = static_cast<int>(sound.rate / 4000.0);
-    if (factor < 2)
+    if (std::fabs(u) >= half)
+        return 0.0;
+    const double sinc = u == 0.0 ? 2.0 * cutoff : std::sin(2.0 * pi * cutoff * u) / (pi * u);
+    const double blackman = 0.42 + 0.5 * std::cos(pi * u / half) + 0.08 * std::cos(2.0 * pi * u / half);
+    return sinc * blackman;
+}
+
+// Every tone lies below 1000 Hz once folded. A file at another rate than the library's is taken
+// to exactly 4000 samples per second, through a linear-phase low-pass that passes 1000 Hz whole
+// and moves no sample in time; then a tone holds a whole number of samples.
+constexpr double work_rate = 4000.0;
+
+void toworkrate(audio &sound)
+{
+    if (sound.rate == sample_rate || sound.rate == work_rate)
         return;
-    const double cutoff = 1600.0 / sound.rate;
-    const int half = static_cast<int>(3.0 * sound.rate / 1000.0);
-    std::vector<double> taps(2 * half + 1);
-    double sum = 0.0;
-    for (int k = -half; k <= half; ++k) {
-        const double sinc = k == 0 ? 2.0 * cutoff : std::sin(2.0 * pi * cutoff * k) / (pi * k);
-        const double window = 0.42 + 0.5 * std::cos(pi * k / half) + 0.08 * std::cos(2.0 * pi * k / half);
-        taps[k + half] = sinc * window;
-        sum += taps[k + half];
-    }
+    const double cutoff = std::min(1600.0, 0.45 * sound.rate) / sound.rate;
+    const int half = std::max(16, static_cast<int>(3.0 * sound.rate / 1000.0));
     const std::vector<double> &in = sound.samples;
-    std::vector<double> out(in.size() / factor);
-    for (std::size_t j = 0; j < out.size(); ++j) {
-        const long centre = static_cast<long>(j) * factor;
+    std::vector<double> out(static_cast<std::size_t>(in.size() * work_rate / sound.rate));
+    for (std::size_t m = 0; m < out.size(); ++m) {
+        const double centre = m * sound.rate / work_rate;
+        const long first = std::max(0L, static_cast<long>(std::ceil(centre)) - half);
+        const long last = std::min(static_cast<long>(in.size()) - 1, static_cast<long>(centre) + half);
         double value = 0.0;
-        for (int k = -half; k <= half; ++k) {
-            const long at = centre + k;
-            if (at >= 0 && at < static_cast<long>(in.size()))
-                value += taps[k + half] * in[at];
+        double weight = 0.0;
+        for (long n = first; n <= last; ++n) {
+            const double k = lowpass(n - centre, cutoff, half);
+            value += k * in[n];
+            weight += k;
         }
-        out[j] = value / sum;
+        out[m] = weight != 0.0 ? value / weight : 0.0;
     }
     sound.samples = std::move(out);
-    sound.rate /= factor;
+    sound.rate = work_rate;
 }
 
 // A code's tone once sampled at 2000 per second is a sine at its frequency folded into
@@ -176,6 +185,7 @@ struct match {
     double score = 0.0;   // correlation with the best tone, 0 to 1
     double margin = 0.0;  // how far the next best falls behind, 0 to 1
     double level = 0.0;   // root mean square of the window
+    double mean = 0.0;    // its mean: the tone's offset from silence
 };
 
 // Matches the samples from `start` seconds on, for `length` seconds, against the sine of every
@@ -189,9 +199,13 @@ match matchtone(const audio &sound, double start, double length)
     if (last - first < 4)
         return result;
     double energy = 0.0;
-    for (long n = first; n < last; ++n)
+    double sum = 0.0;
+    for (long n = first; n < last; ++n) {
         energy += sound.samples[n] * sound.samples[n];
+        sum += sound.samples[n];
+    }
     result.level = std::sqrt(energy / (last - first));
+    result.mean = sum / (last - first);
     if (energy <= 0.0)
         return result;
     double best = -2.0;
@@ -298,6 +312,58 @@ double gridscore(const audio &sound, double origin, double length, int tones, do
     return total;
 }
 
+// The amplitude of the sine at `frequency` in the samples from `start` on, for `length` seconds.
+double amplitude(const audio &sound, double start, double length, double frequency)
+{
+    const long first = std::max(0L, static_cast<long>(std::ceil(start * sound.rate)));
+    const long last = std::min(static_cast<long>(sound.samples.size()),
+                               static_cast<long>(std::ceil((start + length) * sound.rate)));
+    if (last - first < 4)
+        return 0.0;
+    std::complex<double> sum = 0.0;
+    std::complex<double> phasor = 1.0;
+    const std::complex<double> turn = std::polar(1.0, -2.0 * pi * frequency / sound.rate);
+    for (long n = first; n < last; ++n) {
+        sum += sound.samples[n] * phasor;
+        phasor *= turn;
+    }
+    return 2.0 * std::abs(sum) / (last - first);
+}
+
+// Square, sawtooth or triangle, from the harmonics of the tones' 2000 samples a second, which
+// fold like the fundamental: the sawtooth has a second harmonic of half the fundamental, the
+// square a third of a third, the triangle a third of a ninth.
+const char *waveformbyharmonics(const audio &sound, double origin, double length,
+                                const std::vector<int> &codes)
+{
+    double second = 0.0;
+    double third = 0.0;
+    int counted = 0;
+    for (std::size_t t = 0; t < codes.size() && counted < 32; ++t) {
+        if (codes[t] == 0)
+            continue;
+        const double f1 = std::fabs(foldedfrequency(codes[t]));
+        const double f2 = std::fabs(foldedfrequency(2 * codes[t]));
+        const double f3 = std::fabs(foldedfrequency(3 * codes[t]));
+        // Harmonics that fold onto each other, or close to 0 or 1000 Hz, tell nothing.
+        if (std::min({std::fabs(f1 - f2), std::fabs(f1 - f3), std::fabs(f2 - f3)}) < 20.0 ||
+            std::min({f1, f2, f3}) < 20.0 || std::max({f1, f2, f3}) > 940.0)
+            continue;
+        const double start = origin + t * length;
+        const double fundamental = amplitude(sound, start, length, f1);
+        if (fundamental <= 0.0)
+            continue;
+        second += amplitude(sound, start, length, f2) / fundamental;
+        third += amplitude(sound, start, length, f3) / fundamental;
+        ++counted;
+    }
+    if (counted == 0)
+        return "square";
+    second /= counted;
+    third /= counted;
+    return second > 0.25 ? "sawtooth" : third > 0.22 ? "square" : "triangle";
+}
+
 } // namespace
 
 bool decodeconverted(const std::string &file, decode_result &result)
@@ -309,7 +375,7 @@ bool decodeconverted(const std::string &file, decode_result &result)
         result.error = "the file holds no samples: there are no tones to decode";
         return false;
     }
-    decimate(sound);
+    toworkrate(sound);
     const double duration = sound.samples.size() / sound.rate;
     const std::vector<double> starts = soundstarts(sound);
     if (starts.empty()) {
@@ -369,39 +435,42 @@ bool decodeconverted(const std::string &file, decode_result &result)
     double body = 0.0;
     for (int t = 0; t < tones; ++t) {
         matches.push_back(matchtone(sound, origin + t * length, length));
-        if (computed > 0.0 && length - computed > 0.02) {
-            const match end = matchtone(sound, origin + t * length + computed + 0.005, length - computed - 0.01);
-            tail += end.level;
+        if (length - computed > 0.02) {
+            tail += matchtone(sound, origin + t * length + computed + 0.005, length - computed - 0.01).level;
             body += matches.back().level;
         }
     }
     const bool sine = computed > 0.0 && tail < 0.1 * body;
-    result.waveform = sine ? "sine" : "square";
-
     std::vector<double> levels;
     for (const match &m : matches)
         levels.push_back(m.level);
     std::nth_element(levels.begin(), levels.begin() + levels.size() * 3 / 4, levels.end());
     const double loud = levels[levels.size() * 3 / 4];
+
     result.tenths = tenths;
     result.weakest = 1.0;
+    std::vector<int> decided_codes(tones, 0);
     for (int t = 0; t + 1 < tones; ++t) {
-        match m = sine ? matchtone(sound, origin + t * length, computed) : matches[t];
-        // Silence is a space, whatever noise a converter left in it; a weak tone that matches
-        // its sine well is a tone (a resampler can cut one close to 1000 Hz by 50 dB).
-        const bool silent = m.level < 3e-4 * loud || (m.level < 0.02 * loud && m.score < 0.5);
-        if (silent) {
+        const match m = sine ? matchtone(sound, origin + t * length, computed) : matches[t];
+        // A space is silence, whatever noise a converter left in it. A tone within a few
+        // hertz of 1000 Hz can be cut whole by a resampler (sox's removes the 993 Hz of 'a'
+        // altogether): what it leaves is the tone's offset, half a step of the 8-bit encoding
+        // below silence, and that is a character that cannot be decided, not a space.
+        const bool quiet = m.level < 0.02 * loud && m.score < 0.8;
+        if (m.level < 3e-4 * loud || (quiet && std::fabs(m.mean) < 0.003 * loud)) {
             result.codes.push_back(' ');
             continue;
         }
-        const double confidence = std::min(m.score, m.margin * 10.0);
-        const bool decided = m.score >= 0.3 && m.margin >= 0.01;
+        const double confidence = quiet ? 0.0 : std::min(m.score, m.margin * 10.0);
+        const bool decided = !quiet && m.score >= 0.3 && m.margin >= 0.01;
         result.codes.push_back(decided ? (m.code & 0xFF) : -1);
+        decided_codes[t] = decided ? m.code : 0;
         if (confidence < result.weakest) {
             result.weakest = std::max(0.0, confidence);
             result.weakest_position = t;
         }
     }
+    result.waveform = sine ? "sine" : waveformbyharmonics(sound, origin, length, decided_codes);
     result.exact = false;
     return true;
 }
