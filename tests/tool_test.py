@@ -163,6 +163,25 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result)
         self.assertEqual(os.path.getsize(name), 3044)
 
+    def test_decode(self):
+        # The text back, from a file or standard input; the tone length and waveform from it.
+        self.rendered("-t", "3", "-w", "triangle", "Grüße à tous!")
+        path = self.out("rendered-0.wav")
+        for args, stdin in [([path], None), (["-"], read(path))]:
+            result = run("--decode", *args, stdin=stdin)
+            self.assertEqual(result.returncode, 0, result)
+            self.assertEqual(result.stdout, "Grüße à tous!\n".encode())
+            self.assertIn(b"14 tones, 3 tenths per tone, triangle, every tone exact", result.stderr)
+        self.assertEqual(run("-q", "--decode", path).stderr, b"")
+        not_wave = self.out("not.wav")
+        with open(not_wave, "wb") as f:
+            f.write(b"plain text")
+        result = run("--decode", not_wave)
+        self.assertEqual((result.returncode, result.stdout), (1, b""))
+        self.assertIn(b"cannot decode", result.stderr)
+        for args in [["--decode"], ["--decode", "-t", "5", path], ["--decode", path, path]]:
+            self.assertEqual(run(*args).returncode, 2, args)
+
     def test_help_and_version(self):
         result = run("--help")
         self.assertEqual(result.returncode, 0)
