@@ -12,6 +12,7 @@
 #include <cmath>
 #include <complex>
 #include <map>
+#include <numeric>
 #include <vector>
 
 namespace wavcreate {
@@ -126,18 +127,35 @@ void toworkrate(audio &sound)
         return;
     const double cutoff = std::min(1600.0, 0.45 * sound.rate) / sound.rate;
     const int half = std::max(16, static_cast<int>(3.0 * sound.rate / 1000.0));
+    // At a whole rate the output samples fall at a few fractions of an input sample, repeating
+    // (40 at 44 100 per second, one at 48 000): one kernel serves each fraction.
+    const long whole_rate = std::lround(sound.rate);
+    const long phases = whole_rate == sound.rate
+                            ? static_cast<long>(work_rate) / std::gcd(whole_rate, static_cast<long>(work_rate))
+                            : 0;
+    std::vector<std::vector<double>> kernels(static_cast<std::size_t>(phases));
     const std::vector<double> &in = sound.samples;
     std::vector<double> out(static_cast<std::size_t>(in.size() * work_rate / sound.rate));
+    std::vector<double> computed;
     for (std::size_t m = 0; m < out.size(); ++m) {
         const double centre = m * sound.rate / work_rate;
-        const long first = std::max(0L, static_cast<long>(std::ceil(centre)) - half);
-        const long last = std::min(static_cast<long>(in.size()) - 1, static_cast<long>(centre) + half);
+        const long base = static_cast<long>(std::floor(centre));
+        std::vector<double> *weights = &computed;
+        if (phases > 0)
+            weights = &kernels[m % phases];
+        if (weights->empty() || phases == 0) {
+            weights->clear();
+            for (long n = base - half + 1; n <= base + half; ++n)
+                weights->push_back(lowpass(n - centre, cutoff, half));
+        }
         double value = 0.0;
         double weight = 0.0;
-        for (long n = first; n <= last; ++n) {
-            const double k = lowpass(n - centre, cutoff, half);
-            value += k * in[n];
-            weight += k;
+        for (long k = 0; k < 2 * half; ++k) {
+            const long n = base - half + 1 + k;
+            if (n >= 0 && n < static_cast<long>(in.size())) {
+                value += (*weights)[k] * in[n];
+                weight += (*weights)[k];
+            }
         }
         out[m] = weight != 0.0 ? value / weight : 0.0;
     }
