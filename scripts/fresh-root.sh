@@ -2,7 +2,8 @@
 # Tries the project as a newcomer would, on a machine where nothing was installed before: builds
 # a minimal Debian root with debootstrap from this machine's Debian mirror, copies a clean clone
 # of the committed tree into it, and runs inside it either
-#   readme  the README's install line, then its two commands (build and render, build and test)
+#   readme  the README's first command with nothing but CMake, make and g++ installed; then
+#           the README's install line and its two commands (build and render, build and test)
 #   ci      CI=true bash .ci/run
 # The root is removed afterwards unless KEEP_ROOT=1.
 # usage: fresh-root.sh [readme|ci] [ROOT_FOLDER]
@@ -53,6 +54,11 @@ echo "fresh-root: root ready after $(($(date +%s) - started)) s"
 
 if [ "$mode" = readme ]; then
   script='cd /work/wavcreate
+          render=$(sh scripts/readme-block.sh 2 | head -n 1)
+          echo "+ (compiler and CMake alone) $render"
+          apt-get update -q && apt-get install -y -q cmake make g++ >/dev/null
+          bash -euo pipefail -c "$render" </dev/null
+          rm -rf build hello.wav
           install=$(sh scripts/readme-block.sh 1)
           echo "+ $install"; bash -euo pipefail -c "$install"
           sh scripts/readme-block.sh 2 | while IFS= read -r command; do
