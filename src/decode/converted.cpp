@@ -1,8 +1,6 @@
 #include "decode/decode_parts.h"
 
 #include "entry/genwav.h"
-#include "tone/tone.h"
-#include "wav/wav.h"
 
 #if defined(WAVCREATE_HAVE_SNDFILE)
 #include <sndfile.h>

@@ -31,7 +31,7 @@ constexpr const char *waveforms[] = {"sine", "square", "sawtooth", "triangle"};
 
 // The tone every code renders at `tone_length` with `waveform`, as file bytes, keyed by those
 // bytes. The silent tone, code 0, stands for a space and for the end of the text.
-std::unordered_map<std::string, int> rendertones(double tone_length, std::size_t samples,
+std::unordered_map<std::string, int> rendercodes(double tone_length, std::size_t samples,
                                                  const char *waveform)
 {
     std::unordered_map<std::string, int> tones;
@@ -95,7 +95,7 @@ bool decodeexact(const pcm8_samples &samples, decode_result &result)
             continue;
         const std::size_t tones = data.size() / per_tone;
         for (const char *waveform : waveforms) {
-            const auto rendered = rendertones(tone_length, per_tone, waveform);
+            const auto rendered = rendercodes(tone_length, per_tone, waveform);
             std::vector<int> codes;
             for (std::size_t t = 0; t + 1 < tones; ++t) {
                 const auto found = rendered.find(std::string(data.substr(t * per_tone, per_tone)));

@@ -197,7 +197,7 @@ render_status checklimits(const char *text, const path_char *path, int32_t tenth
     return render_status::written;
 }
 
-// Flushes wav_file and unlocks it; false when the stream has failed at any point.
+// Flushes wav_file and unlocks it, recording a failure of the stream at any point.
 void flushwav(render_result &result)
 {
     if (std::fflush(wav_file) != 0 || std::ferror(wav_file) != 0)
