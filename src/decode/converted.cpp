@@ -283,7 +283,8 @@ std::vector<double> soundstarts(const audio &sound)
         if (levels[f] < 0.05 * loudest) {
             ++quiet;
         } else if (levels[f] >= 0.25 * loudest) {
-            if (quiet >= 12)
+            // The first 200 are plenty to find the grid by.
+            if (quiet >= 12 && starts.size() < 200)
                 starts.push_back(static_cast<double>(f * frame) / sound.rate);
             quiet = 0;
         }
@@ -291,28 +292,46 @@ std::vector<double> soundstarts(const audio &sound)
     return starts;
 }
 
-// The longest tone length on whose grid four in five sound starts lie, within 5 ms; 0 when
-// fewer than two starts are known or none fits. A start that a resampler's ringing before a
-// weak tone moved, or made up, does not count against it.
-int tenthsfromstarts(const std::vector<double> &all_starts)
+// How many of `starts` lie within 5 ms of the grid of tones of `length` through `anchor`.
+std::size_t ongrid(const std::vector<double> &starts, double anchor, double length)
 {
-    const std::vector<double> starts(all_starts.begin(),
-                                     all_starts.begin() + std::min<std::size_t>(all_starts.size(), 200));
+    std::size_t count = 0;
+    for (double start : starts) {
+        const double tones = (start - anchor) / length;
+        count += std::fabs(tones - std::round(tones)) * length < 0.005;
+    }
+    return count;
+}
+
+// The first of the sound starts on the grid that most of them agree on: a start that a
+// resampler's ringing before a weak tone moved, or made up, is not on it.
+double gridanchor(const std::vector<double> &starts, double length)
+{
+    std::size_t most = 0;
+    double anchor = starts.front();
+    for (double start : starts) {
+        const std::size_t count = ongrid(starts, start, length);
+        if (count > most) {
+            most = count;
+            anchor = start;
+        }
+    }
+    for (double start : starts) {
+        if (ongrid({start}, anchor, length) == 1)
+            return start;
+    }
+    return anchor;
+}
+
+// The longest tone length on whose grid four in five sound starts lie; 0 when fewer than two
+// starts are known or none fits.
+int tenthsfromstarts(const std::vector<double> &starts)
+{
     if (starts.size() < 2)
         return 0;
     for (int tenths = max_tenths; tenths >= 1; --tenths) {
         const double length = tonelengthseconds(tenths);
-        // The grid's phase is the one most starts agree on.
-        std::size_t most = 0;
-        for (double anchor : starts) {
-            std::size_t on_grid = 0;
-            for (double start : starts) {
-                const double tones = (start - anchor) / length;
-                on_grid += std::fabs(tones - std::round(tones)) * length < 0.005;
-            }
-            most = std::max(most, on_grid);
-        }
-        if (most * 5 >= starts.size() * 4)
+        if (ongrid(starts, gridanchor(starts, length), length) * 5 >= starts.size() * 4)
             return tenths;
     }
     return 0;
@@ -423,10 +442,10 @@ bool decodeconverted(const std::string &file, decode_result &result)
     }
     const double length = tonelengthseconds(tenths);
 
-    // The grid: the first sound's start, refined to a tenth of a millisecond, since a code and
-    // its negative differ only in phase.
-    const int probe = std::max(1, std::min<int>(probe_tones, static_cast<int>((duration - starts[0]) / length)));
-    double origin = starts[0];
+    // The grid: through the first sound start that most agree with, refined to a tenth of a
+    // millisecond, since a code and its negative differ only in phase.
+    double origin = gridanchor(starts, length);
+    const int probe = std::max(1, std::min<int>(probe_tones, static_cast<int>((duration - origin) / length)));
     double best = -1.0;
     for (double step : {5e-4, 1e-4}) {
         const double around = origin;
