@@ -105,6 +105,9 @@ bool sine_path_available(sine_path path)
     case sine_path::sse2:
         return true;
     case sine_path::avx2:
+        // The path is chosen by a static initialiser, which may run before the compiler
+        // runtime's own has read the processor's features.
+        __builtin_cpu_init();
         return __builtin_cpu_supports("avx2");
 #else
     case sine_path::sse2:
