@@ -206,12 +206,32 @@ struct match {
 
 // Matches the samples from `start` seconds on, for `length` seconds, against the sine of every
 // code starting at phase 0 at `start`.
+// The samples from `start` seconds on, for `length` seconds, as indices [first, last).
+void samplerange(const audio &sound, double start, double length, long &first, long &last)
+{
+    first = std::max(0L, static_cast<long>(std::ceil(start * sound.rate)));
+    last = std::min(static_cast<long>(sound.samples.size()),
+                    static_cast<long>(std::ceil((start + length) * sound.rate)));
+}
+
+// The root mean square of those samples.
+double levelof(const audio &sound, double start, double length)
+{
+    long first;
+    long last;
+    samplerange(sound, start, length, first, last);
+    double energy = 0.0;
+    for (long n = first; n < last; ++n)
+        energy += sound.samples[n] * sound.samples[n];
+    return last > first ? std::sqrt(energy / (last - first)) : 0.0;
+}
+
 match matchtone(const audio &sound, double start, double length)
 {
     match result;
-    const long first = std::max(0L, static_cast<long>(std::ceil(start * sound.rate)));
-    const long last = std::min(static_cast<long>(sound.samples.size()),
-                               static_cast<long>(std::ceil((start + length) * sound.rate)));
+    long first;
+    long last;
+    samplerange(sound, start, length, first, last);
     if (last - first < 4)
         return result;
     double energy = 0.0;
@@ -350,9 +370,9 @@ double gridscore(const audio &sound, double origin, double length, int tones, do
 // The amplitude of the sine at `frequency` in the samples from `start` on, for `length` seconds.
 double amplitude(const audio &sound, double start, double length, double frequency)
 {
-    const long first = std::max(0L, static_cast<long>(std::ceil(start * sound.rate)));
-    const long last = std::min(static_cast<long>(sound.samples.size()),
-                               static_cast<long>(std::ceil((start + length) * sound.rate)));
+    long first;
+    long last;
+    samplerange(sound, start, length, first, last);
     if (last - first < 4)
         return 0.0;
     std::complex<double> sum = 0.0;
@@ -465,20 +485,17 @@ bool decodeconverted(const std::string &file, decode_result &result)
 
     // The sine leaves the last 100 samples of each tone silent; the other waveforms do not.
     const double computed = std::ceil(tonelength(tenths) - 100.0) / sample_rate;
-    std::vector<match> matches;
+    std::vector<double> levels;
     double tail = 0.0;
     double body = 0.0;
     for (int t = 0; t < tones; ++t) {
-        matches.push_back(matchtone(sound, origin + t * length, length));
+        levels.push_back(levelof(sound, origin + t * length, length));
         if (length - computed > 0.02) {
-            tail += matchtone(sound, origin + t * length + computed + 0.005, length - computed - 0.01).level;
-            body += matches.back().level;
+            tail += levelof(sound, origin + t * length + computed + 0.005, length - computed - 0.01);
+            body += levels.back();
         }
     }
     const bool sine = computed > 0.0 && tail < 0.1 * body;
-    std::vector<double> levels;
-    for (const match &m : matches)
-        levels.push_back(m.level);
     std::nth_element(levels.begin(), levels.begin() + levels.size() * 3 / 4, levels.end());
     const double loud = levels[levels.size() * 3 / 4];
 
@@ -486,7 +503,7 @@ bool decodeconverted(const std::string &file, decode_result &result)
     result.weakest = 1.0;
     std::vector<int> decided_codes(tones, 0);
     for (int t = 0; t + 1 < tones; ++t) {
-        const match m = sine ? matchtone(sound, origin + t * length, computed) : matches[t];
+        const match m = matchtone(sound, origin + t * length, sine ? computed : length);
         // A space is silence, whatever noise a converter left in it. A tone within a few
         // hertz of 1000 Hz can be cut whole by a resampler (sox's removes the 993 Hz of 'a'
         // altogether): what it leaves is the tone's offset, half a step of the 8-bit encoding
