@@ -34,6 +34,16 @@ std::string rendered(const std::string &text, int tenths, const char *waveform)
     return file_text(path);
 }
 
+// Decodes a file's bytes as the tool decodes a stream.
+wavcreate::decode_result decoded(const std::string &file)
+{
+    std::FILE *stream = fmemopen(const_cast<char *>(file.data()), file.size(), "rb");
+    EXPECT_NE(stream, nullptr);
+    const wavcreate::decode_result result = wavcreate::decodewav(stream);
+    std::fclose(stream);
+    return result;
+}
+
 std::vector<int> codes_of(const std::string &text)
 {
     std::vector<int> codes;
@@ -56,7 +66,7 @@ TEST(Decode, EveryByteAndWaveformComesBackExactly)
     const std::string text = every_byte();
     for (const char *waveform : {"sine", "square", "sawtooth", "triangle"}) {
         for (int tenths : {1, 7, 14, 40}) {
-            const wavcreate::decode_result result = wavcreate::decodewav(rendered(text, tenths, waveform));
+            const wavcreate::decode_result result = decoded(rendered(text, tenths, waveform));
             ASSERT_TRUE(result.read) << waveform << " " << tenths << ": " << result.error;
             ASSERT_EQ(result.codes, codes_of(text)) << waveform << " " << tenths;
             EXPECT_TRUE(result.exact);
@@ -64,7 +74,7 @@ TEST(Decode, EveryByteAndWaveformComesBackExactly)
             EXPECT_EQ(result.waveform, waveform);
         }
     }
-    const wavcreate::decode_result empty = wavcreate::decodewav(rendered("", 5, "sine"));
+    const wavcreate::decode_result empty = decoded(rendered("", 5, "sine"));
     EXPECT_TRUE(empty.read);
     EXPECT_TRUE(empty.codes.empty());
 }
@@ -102,7 +112,7 @@ TEST(Decode, FlacAtTheLibrarysRate)
     temp_dir dir;
     const std::string path = write_sound(dir, "hello.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
                                          2000, samples_of(rendered(converted_text, 5, "sine")));
-    const wavcreate::decode_result result = wavcreate::decodewav(file_text(path));
+    const wavcreate::decode_result result = decoded(file_text(path));
     ASSERT_TRUE(result.read) << result.error;
     EXPECT_EQ(result.codes, codes_of(converted_text));
     EXPECT_FALSE(result.exact);
@@ -128,17 +138,17 @@ TEST(Decode, ResampledTo48kHz16BitWithGainAndLeadingSilence)
     temp_dir dir;
     const std::string path = write_sound(dir, "hello-48k.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16,
                                          48000, converted);
-    const wavcreate::decode_result result = wavcreate::decodewav(file_text(path));
+    const wavcreate::decode_result result = decoded(file_text(path));
     ASSERT_TRUE(result.read) << result.error;
     EXPECT_EQ(result.codes, codes_of(converted_text));
     EXPECT_EQ(result.tenths, 7);
-    EXPECT_GT(result.weakest, 0.3);
+    EXPECT_GT(result.weakest_margin, 12.0);
 }
 
 TEST(Decode, FilesItCannotReadSayWhy)
 {
     const auto error_of = [](const std::string &file) {
-        const wavcreate::decode_result result = wavcreate::decodewav(file);
+        const wavcreate::decode_result result = decoded(file);
         EXPECT_FALSE(result.read);
         return result.error;
     };

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -233,39 +234,57 @@ int render(const options &chosen, const std::string &text_argument, const std::s
     return exit_ok;
 }
 
+// "3, 7 and 12", the first twenty of the positions and how many more.
+std::string positionlist(const std::vector<std::size_t> &positions)
+{
+    constexpr std::size_t most_listed = 20;
+    std::string list;
+    const std::size_t listed = std::min(positions.size(), most_listed);
+    for (std::size_t i = 0; i < listed; ++i) {
+        if (i > 0)
+            list += i + 1 == listed && positions.size() <= most_listed ? " and " : ", ";
+        list += std::to_string(positions[i]);
+    }
+    if (positions.size() > most_listed)
+        list += " and " + std::to_string(positions.size() - most_listed) + " more";
+    return list;
+}
+
 // Reads the text back from `input` (- for standard input): the text on standard output, the
 // summary on standard error.
 int decode(const options &chosen, const std::string &input)
 {
-    std::string file;
+    std::FILE *stream = stdin;
     std::string name = "standard input";
     if (input == "-") {
-        file = read_standard_input();
+#if defined(_WIN32)
+        _setmode(_fileno(stdin), _O_BINARY);
+#endif
     } else {
         name = "'" + input + "'";
 #if defined(_WIN32)
-        std::FILE *stream = _wfopen(native_path(input).c_str(), L"rb");
+        stream = _wfopen(native_path(input).c_str(), L"rb");
 #else
-        std::FILE *stream = std::fopen(input.c_str(), "rb");
+        stream = std::fopen(input.c_str(), "rb");
 #endif
         if (stream == nullptr) {
             failure("cannot open " + name + ": " + error_text(errno));
             return exit_failed;
         }
-        file = read_all(stream);
-        std::fclose(stream);
     }
-    const wavcreate::decode_result result = wavcreate::decodewav(file);
+    const wavcreate::decode_result result = wavcreate::decodewav(stream);
+    if (stream != stdin)
+        std::fclose(stream);
     if (!result.read) {
         failure("cannot decode " + name + ": " + result.error);
         return exit_failed;
     }
     std::string text;
-    std::string undecided;
+    std::vector<std::size_t> undecided;
     for (std::size_t i = 0; i < result.codes.size(); ++i) {
         const int code = result.codes[i];
         if (code < 0) {
-            undecided += (undecided.empty() ? "" : ", ") + std::to_string(i + 1);
+            undecided.push_back(i + 1);
             wavcreate::appendutf8(0xFFFD, text);
         } else {
             wavcreate::appendutf8(wavcreate::cp1252unit(static_cast<unsigned char>(code)), text);
@@ -273,27 +292,36 @@ int decode(const options &chosen, const std::string &input)
     }
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-    if (!chosen.quiet) {
-        char confidence[96];
-        if (result.exact)
-            std::snprintf(confidence, sizeof confidence, "every tone exact");
-        else if (result.weakest_position < 0)
-            std::snprintf(confidence, sizeof confidence, "every tone silent");
-        else
-            std::snprintf(confidence, sizeof confidence, "weakest tone %.0f%% sure (character %d)",
-                          100.0 * result.weakest, result.weakest_position + 1);
-        std::fprintf(stderr, "wavcreate: %s: %zu tones, %d tenths per tone, %s, %s\n",
-                     name.c_str(), result.codes.size() + 1, result.tenths,
-                     result.waveform.c_str(), confidence);
-    }
-    if (!undecided.empty()) {
-        failure("could not decide the character" +
-                std::string(undecided.find(',') == std::string::npos ? " at position " : "s at positions ") +
-                undecided + " of " + name);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        failure("write error: " + error_text(errno));
         return exit_failed;
     }
-    return exit_ok;
+    if (!chosen.quiet) {
+        char details[160];
+        if (result.exact)
+            std::snprintf(details, sizeof details, "every tone exact");
+        else if (result.weakest_position < 0)
+            std::snprintf(details, sizeof details, "no characters");
+        else
+            std::snprintf(details, sizeof details, "clock %+.0f ppm, weakest margin %.0f dB (character %d)",
+                          (result.clock - 1.0) * 1e6, 4.342944819 * result.weakest_margin,
+                          result.weakest_position + 1);
+        std::fprintf(stderr, "wavcreate: %s: %zu %s, %d tenths per tone, %s, %s\n", name.c_str(),
+                     result.codes.size() + 1, result.codes.empty() ? "tone" : "tones",
+                     result.tenths, result.waveform.c_str(), details);
+    }
+    if (result.damaged_samples > 0)
+        failure(name + " holds " + std::to_string(result.damaged_samples) +
+                " damaged samples (NaN or infinite), read as silence");
+    if (result.cut_short)
+        failure(name + " ends without the text's final silent tone: it may be cut short");
+    if (!undecided.empty()) {
+        failure("could not decide the character" +
+                std::string(undecided.size() == 1 ? " at position " : "s at positions ") +
+                positionlist(undecided) + " of " + name);
+        return exit_failed;
+    }
+    return result.cut_short ? exit_failed : exit_ok;
 }
 
 // The option getopt_long stopped at, as the user wrote it: a long one from its argument, a

@@ -1,532 +1,581 @@
-#include "decode/decode_parts.h"
+// Reading the characters of a converted file: each tone is matched against the samples the
+// generator renders for every code, taken from the sound at the library's own sample instants
+// (the grid, followed tone by tone through a drifting clock) and seen through the band the
+// file still holds (the converter's filter, measured on the file itself).
+#include "decode/analysis.h"
 
+#include "decode/tuning.h"
 #include "entry/genwav.h"
-
-#if defined(WAVCREATE_HAVE_SNDFILE)
-#include <sndfile.h>
-#endif
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
-#include <map>
-#include <numeric>
-#include <vector>
+#include <cstdio>
+#include <cstdlib>
 
 namespace wavcreate {
-
-#if !defined(WAVCREATE_HAVE_SNDFILE)
-
-bool decodeconverted(const std::string &, decode_result &result)
-{
-    result.error = "not an 8-bit file of tones as wavcreate writes them; this wavcreate was "
-                   "built without libsndfile, which reads converted files";
-    return false;
-}
-
-#else
 
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-// libsndfile reads the file from memory, so that standard input works like a file.
-struct memory_file {
-    const std::string *bytes;
-    sf_count_t at;
-};
+// Every code's byte; 0 stands for silence, which is what a space and the text's end render.
+constexpr int code_count = 256;
+bool iscandidate(int code) { return code != ' '; }
 
-sf_count_t memory_length(void *user)
+float dot(const float *a, const float *b, int count)
 {
-    return static_cast<sf_count_t>(static_cast<memory_file *>(user)->bytes->size());
-}
-
-sf_count_t memory_seek(sf_count_t offset, int whence, void *user)
-{
-    auto *memory = static_cast<memory_file *>(user);
-    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? memory->at
-                                                                      : memory_length(user);
-    memory->at = std::clamp<sf_count_t>(base + offset, 0, memory_length(user));
-    return memory->at;
-}
-
-sf_count_t memory_read(void *out, sf_count_t count, void *user)
-{
-    auto *memory = static_cast<memory_file *>(user);
-    const sf_count_t available = std::min(count, memory_length(user) - memory->at);
-    std::copy_n(memory->bytes->data() + memory->at, available, static_cast<char *>(out));
-    memory->at += available;
-    return available;
-}
-
-sf_count_t memory_write(const void *, sf_count_t, void *) { return 0; }
-
-sf_count_t memory_tell(void *user) { return static_cast<memory_file *>(user)->at; }
-
-// The file's samples as one channel, the mean of its channels, at `rate` per second.
-struct audio {
-    std::vector<double> samples;
-    double rate = 0.0;
-};
-
-bool readaudio(const std::string &file, audio &sound, std::string &error)
-{
-    memory_file memory{&file, 0};
-    SF_VIRTUAL_IO io{memory_length, memory_seek, memory_read, memory_write, memory_tell};
-    SF_INFO info{};
-    SNDFILE *handle = sf_open_virtual(&io, SFM_READ, &info, &memory);
-    if (handle == nullptr) {
-        error = std::string("not a WAVE or other sound file: ") + sf_strerror(nullptr);
-        return false;
+    // Four sums side by side, so that the compiler may run them in one vector register.
+    float sums[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    int n = 0;
+    for (; n + 4 <= count; n += 4) {
+        for (int lane = 0; lane < 4; ++lane)
+            sums[lane] += a[n + lane] * b[n + lane];
     }
-    std::vector<double> frames(4096 * static_cast<std::size_t>(info.channels));
-    sf_count_t count;
-    while ((count = sf_readf_double(handle, frames.data(), 4096)) > 0) {
-        for (sf_count_t f = 0; f < count; ++f) {
+    for (; n < count; ++n)
+        sums[0] += a[n] * b[n];
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
+
+// ---- The sound at the library's sample instants
+
+// A windowed-sinc low-pass reaching 16 work samples either side, passing the tones' band
+// (below 1000 Hz) and little of a codec's noise above it, tabulated at 256 fractions of a
+// work sample.
+constexpr int kernel_half = 16;
+constexpr int kernel_taps = 2 * kernel_half;
+constexpr int kernel_phases = 256;
+constexpr double kernel_cutoff = 0.27; // cycles per work sample: 1080 Hz
+constexpr double kernel_beta = 7.0;    // Kaiser window: side lobes near -70 dB
+
+double besseli0(double x)
+{
+    double sum = 1.0;
+    double term = 1.0;
+    for (int k = 1; k < 32; ++k) {
+        term *= (x / (2.0 * k)) * (x / (2.0 * k));
+        sum += term;
+    }
+    return sum;
+}
+
+const std::vector<float> &interpolationkernel()
+{
+    static const std::vector<float> taps = [] {
+        std::vector<float> all((kernel_phases + 1) * kernel_taps);
+        for (int phase = 0; phase <= kernel_phases; ++phase) {
+            float *row = &all[static_cast<std::size_t>(phase) * kernel_taps];
             double sum = 0.0;
-            for (int c = 0; c < info.channels; ++c)
-                sum += frames[f * info.channels + c];
-            sound.samples.push_back(sum / info.channels);
+            for (int t = 0; t < kernel_taps; ++t) {
+                // Tap t lies at this distance from the point asked for.
+                const double u = static_cast<double>(phase) / kernel_phases + (kernel_half - 1) - t;
+                const double sinc = u == 0.0 ? 1.0 : std::sin(2.0 * pi * kernel_cutoff * u) / (2.0 * pi * kernel_cutoff * u);
+                const double edge = u / kernel_half;
+                const double window = edge * edge < 1.0 ? besseli0(kernel_beta * std::sqrt(1.0 - edge * edge)) / besseli0(kernel_beta) : 0.0;
+                row[t] = static_cast<float>(sinc * window);
+                sum += row[t];
+            }
+            for (int t = 0; t < kernel_taps; ++t)
+                row[t] = static_cast<float>(row[t] / sum);
+        }
+        return all;
+    }();
+    return taps;
+}
+
+// The sound at `count` instants `step` work samples apart from `start`.
+void extract(const std::vector<float> &samples, double start, double step, int count, float *out)
+{
+    const std::vector<float> &kernel = interpolationkernel();
+    const long size = static_cast<long>(samples.size());
+    for (int i = 0; i < count; ++i) {
+        const double at = start + i * step;
+        const double whole = std::floor(at);
+        const auto phase = static_cast<int>(std::lround((at - whole) * kernel_phases));
+        const float *row = &kernel[static_cast<std::size_t>(phase) * kernel_taps];
+        const long first = static_cast<long>(whole) - (kernel_half - 1);
+        if (first >= 0 && first + kernel_taps <= size) {
+            out[i] = dot(row, &samples[first], kernel_taps);
+            continue;
+        }
+        float sum = 0.0f;
+        for (int t = 0; t < kernel_taps; ++t) {
+            if (first + t >= 0 && first + t < size)
+                sum += row[t] * samples[first + t];
+        }
+        out[i] = sum;
+    }
+}
+
+// ---- Every code's tone
+
+struct tone_set {
+    int samples = 0;                   // per tone
+    std::vector<float> tones;          // code_count rows of `samples`, as the file's bytes less 127
+    std::vector<float> centred;        // each row less its mean
+    std::vector<double> centred_energy;
+    const float *tone(int code) const { return &tones[static_cast<std::size_t>(code) * samples]; }
+    const float *centredtone(int code) const { return &centred[static_cast<std::size_t>(code) * samples]; }
+};
+
+tone_set rendertones(int tenths, const char *waveform)
+{
+    tone_set set;
+    set.samples = static_cast<int>(tonelength(tenths));
+    set.tones.assign(static_cast<std::size_t>(code_count) * set.samples, 0.0f);
+    set.centred = set.tones;
+    set.centred_energy.assign(code_count, 0.0);
+    std::vector<float> samples;
+    for (int code = 1; code < code_count; ++code) {
+        if (!iscandidate(code))
+            continue;
+        rendercode(code, tenths, waveform, samples);
+        std::copy(samples.begin(), samples.end(), set.tones.begin() + static_cast<long>(code) * set.samples);
+        double mean = 0.0;
+        for (float sample : samples)
+            mean += sample;
+        mean /= set.samples;
+        float *centred = &set.centred[static_cast<std::size_t>(code) * set.samples];
+        for (int n = 0; n < set.samples; ++n) {
+            centred[n] = static_cast<float>(samples[n] - mean);
+            set.centred_energy[code] += static_cast<double>(centred[n]) * centred[n];
         }
     }
-    sf_close(handle);
-    sound.rate = info.samplerate;
-    // An 8-bit file's silence, 127, is not the format's centre, 128: take the level the
-    // samples centre on as zero.
-    if (!sound.samples.empty()) {
-        std::vector<double> sorted = sound.samples;
-        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-        const double centre = sorted[sorted.size() / 2];
-        for (double &sample : sound.samples)
-            sample -= centre;
+    return set;
+}
+
+// ---- The first pass: each tone's likeliest code, its own gain and offset free
+
+struct first_match {
+    int code = 0;          // 0: silence
+    double share = 0.0;    // of the tone's energy, less its mean, that the code matches
+    double runner_up = 0.0; // the share the next best code matches
+    double gain = 0.0;
+};
+
+first_match matchfirst(const tone_set &set, const float *centred, double energy)
+{
+    first_match found;
+    if (energy <= 0.0)
+        return found;
+    double best = 0.0;
+    double second = 0.0;
+    for (int code = 1; code < code_count; ++code) {
+        if (!iscandidate(code) || set.centred_energy[code] <= 0.0)
+            continue;
+        const double product = dot(centred, set.centredtone(code), set.samples);
+        // The file's gain is positive: a code's negative is another code.
+        if (product <= 0.0)
+            continue;
+        const double matched = product * product / set.centred_energy[code];
+        if (matched > best) {
+            second = best;
+            best = matched;
+            found.code = code;
+            found.gain = product / set.centred_energy[code];
+        } else if (matched > second) {
+            second = matched;
+        }
+    }
+    found.share = best / energy;
+    found.runner_up = second / energy;
+    if (found.share < tuning::silent_match_share)
+        found = first_match{};
+    return found;
+}
+
+// The tone from `start`, less its mean, and its energy.
+double centredtone(const std::vector<float> &samples, double start, double step, std::vector<float> &tone)
+{
+    extract(samples, start, step, static_cast<int>(tone.size()), tone.data());
+    double mean = 0.0;
+    for (float sample : tone)
+        mean += sample;
+    mean /= static_cast<double>(tone.size());
+    double energy = 0.0;
+    for (float &sample : tone) {
+        sample = static_cast<float>(sample - mean);
+        energy += static_cast<double>(sample) * sample;
+    }
+    return energy;
+}
+
+// How far, in samples of the library's rate, the tone lies after where it was looked for:
+// the matched code's slope against what the match leaves over. Returns the variance of that
+// estimate, large where the tone tells little (silence, a low frequency).
+double timingof(const tone_set &set, const first_match &match, const float *centred, double &offset)
+{
+    const float *tone = set.centredtone(match.code);
+    double along = 0.0;
+    double slope_energy = 0.0;
+    double left = 0.0;
+    for (int n = 1; n + 1 < set.samples; ++n) {
+        const double slope = 0.5 * (tone[n + 1] - tone[n - 1]);
+        const double rest = centred[n] - match.gain * tone[n];
+        along += rest * slope;
+        slope_energy += slope * slope;
+        left += rest * rest;
+    }
+    if (slope_energy <= 0.0 || match.gain <= 0.0)
+        return 1e30;
+    offset = -along / (match.gain * slope_energy);
+    return left / set.samples / (match.gain * match.gain * slope_energy);
+}
+
+struct tone_read {
+    double start = 0.0;        // work samples
+    first_match first;
+    double offset = 0.0;       // measured timing, in samples of the library's rate
+    double offset_variance = 1e30;
+    int code = 0;
+    double margin = 0.0;       // nats
+    bool damaged = false;
+};
+
+// Which waveform's tones match the first tones best.
+const char *choosewaveform(const std::vector<float> &samples, const grid &layout, int tones)
+{
+    const char *best_name = waveform_names[0];
+    double best = -1.0;
+    for (const char *waveform : waveform_names) {
+        const tone_set set = rendertones(layout.tenths, waveform);
+        std::vector<float> tone(static_cast<std::size_t>(set.samples));
+        const double length = set.samples * layout.step;
+        double matched = 0.0;
+        for (int t = 0; t < std::min(tones, 24); ++t) {
+            const double energy = centredtone(samples, layout.origin + t * length, layout.step, tone);
+            matched += matchfirst(set, tone.data(), energy).share * energy;
+        }
+        if (matched > best) {
+            best = matched;
+            best_name = waveform;
+        }
+    }
+    return best_name;
+}
+
+// The first pass: every tone's likeliest code, the grid following the measured timing of each
+// tone, so that a clock a little off the library's stays on the tones to the end.
+std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_set &set, grid layout, int tones)
+{
+    std::vector<tone_read> reads(static_cast<std::size_t>(tones));
+    std::vector<float> tone(static_cast<std::size_t>(set.samples));
+    double start = layout.origin;
+    double step = layout.step;
+    for (tone_read &read : reads) {
+        read.start = start;
+        const double energy = centredtone(samples, start, step, tone);
+        read.first = matchfirst(set, tone.data(), energy);
+        double next = start + set.samples * step;
+        if (read.first.code != 0) {
+            read.offset_variance = timingof(set, read.first, tone.data(), read.offset);
+            // Trust a timing known to a third of a sample or better, within two samples.
+            if (read.offset_variance < 0.1 && std::fabs(read.offset) < 2.0) {
+                next += tuning::timing_gain * read.offset * step;
+                step += tuning::clock_gain * read.offset * step / set.samples;
+            } else {
+                read.offset_variance = 1e30;
+            }
+        }
+        start = next;
+    }
+    return reads;
+}
+
+// Puts the tones on one straight line through the measured starts: the clock is off by a
+// constant factor, so the line holds it better than any one tone's timing.
+void straighten(std::vector<tone_read> &reads, double &step_out, int samples_per_tone)
+{
+    double weight = 0.0, sk = 0.0, ss = 0.0, skk = 0.0, sks = 0.0;
+    for (std::size_t k = 0; k < reads.size(); ++k) {
+        if (reads[k].offset_variance >= 1e29)
+            continue;
+        const double w = 1.0 / std::max(reads[k].offset_variance, 1e-6);
+        const double measured = reads[k].start + reads[k].offset * step_out;
+        weight += w;
+        sk += w * k;
+        ss += w * measured;
+        skk += w * k * k;
+        sks += w * k * measured;
+    }
+    const double spread = weight * skk - sk * sk;
+    if (weight <= 0.0 || spread <= 1e-9 * weight * weight)
+        return;
+    const double per_tone = (weight * sks - sk * ss) / spread;
+    const double first = (ss - per_tone * sk) / weight;
+    // A line far off the first pass's grid is a fit to noise.
+    if (std::fabs(per_tone / (samples_per_tone * step_out) - 1.0) > tuning::clock_range)
+        return;
+    step_out = per_tone / samples_per_tone;
+    for (std::size_t k = 0; k < reads.size(); ++k)
+        reads[k].start = first + per_tone * static_cast<double>(k);
+}
+
+// ---- The converter's filter, measured: the file's sound at the library's instants against
+// the first pass's tones, as a filter of 2 * filter_half + 1 taps plus an offset.
+
+constexpr int filter_half = 64;
+constexpr int filter_taps = 2 * filter_half + 1;
+// The first tones, up to this many samples at the library's rate, are what it is measured on.
+constexpr int most_filter_samples = 1 << 17;
+
+struct channel {
+    std::vector<double> filter = std::vector<double>(filter_taps, 0.0); // tap j: delay j - filter_half
+    double offset = 0.0;
+    double noise = 0.0; // variance per sample of what the filtered tones leave over
+};
+
+// Solves the symmetric positive system `matrix` x = `right` in place (Cholesky).
+bool solve(std::vector<double> &matrix, std::vector<double> &right, int size)
+{
+    for (int i = 0; i < size; ++i) {
+        for (int j = 0; j <= i; ++j) {
+            double sum = matrix[i * size + j];
+            for (int k = 0; k < j; ++k)
+                sum -= matrix[i * size + k] * matrix[j * size + k];
+            if (i == j) {
+                if (sum <= 0.0)
+                    return false;
+                matrix[i * size + i] = std::sqrt(sum);
+            } else {
+                matrix[i * size + j] = sum / matrix[j * size + j];
+            }
+        }
+    }
+    for (int i = 0; i < size; ++i) {
+        double sum = right[i];
+        for (int k = 0; k < i; ++k)
+            sum -= matrix[i * size + k] * right[k];
+        right[i] = sum / matrix[i * size + i];
+    }
+    for (int i = size - 1; i >= 0; --i) {
+        double sum = right[i];
+        for (int k = i + 1; k < size; ++k)
+            sum -= matrix[k * size + i] * right[k];
+        right[i] = sum / matrix[i * size + i];
     }
     return true;
 }
 
-// A windowed sinc: the low-pass kernel at `u` samples from its centre, passing `cutoff` cycles
-// per sample, reaching `half` samples either side.
-double lowpass(double u, double cutoff, int half)
+channel measurechannel(const std::vector<float> &samples, const tone_set &set, const std::vector<tone_read> &reads, double step)
 {
-    if (std::fabs(u) >= half)
-        return 0.0;
-    const double sinc = u == 0.0 ? 2.0 * cutoff : std::sin(2.0 * pi * cutoff * u) / (pi * u);
-    const double blackman = 0.42 + 0.5 * std::cos(pi * u / half) + 0.08 * std::cos(2.0 * pi * u / half);
-    return sinc * blackman;
-}
-
-// Every tone lies below 1000 Hz once folded. A file at another rate than the library's is taken
-// to exactly 4000 samples per second, through a linear-phase low-pass that passes 1000 Hz whole
-// and moves no sample in time; then a tone holds a whole number of samples.
-constexpr double work_rate = 4000.0;
-
-void toworkrate(audio &sound)
-{
-    if (sound.rate == sample_rate || sound.rate == work_rate)
-        return;
-    const double cutoff = std::min(1600.0, 0.45 * sound.rate) / sound.rate;
-    const int half = std::max(16, static_cast<int>(3.0 * sound.rate / 1000.0));
-    // At a whole rate the output samples fall at a few fractions of an input sample, repeating
-    // (40 at 44 100 per second, one at 48 000): one kernel serves each fraction.
-    const long whole_rate = std::lround(sound.rate);
-    const long phases = whole_rate == sound.rate
-                            ? static_cast<long>(work_rate) / std::gcd(whole_rate, static_cast<long>(work_rate))
-                            : 0;
-    std::vector<std::vector<double>> kernels(static_cast<std::size_t>(phases));
-    const std::vector<double> &in = sound.samples;
-    std::vector<double> out(static_cast<std::size_t>(in.size() * work_rate / sound.rate));
-    std::vector<double> computed;
-    for (std::size_t m = 0; m < out.size(); ++m) {
-        const double centre = m * sound.rate / work_rate;
-        const long base = static_cast<long>(std::floor(centre));
-        std::vector<double> *weights = &computed;
-        if (phases > 0)
-            weights = &kernels[m % phases];
-        if (weights->empty() || phases == 0) {
-            weights->clear();
-            for (long n = base - half + 1; n <= base + half; ++n)
-                weights->push_back(lowpass(n - centre, cutoff, half));
-        }
-        double value = 0.0;
-        double weight = 0.0;
-        for (long k = 0; k < 2 * half; ++k) {
-            const long n = base - half + 1 + k;
-            if (n >= 0 && n < static_cast<long>(in.size())) {
-                value += (*weights)[k] * in[n];
-                weight += (*weights)[k];
-            }
-        }
-        out[m] = weight != 0.0 ? value / weight : 0.0;
-    }
-    sound.samples = std::move(out);
-    sound.rate = work_rate;
-}
-
-// A code's tone once sampled at 2000 per second is a sine at its frequency folded into
-// (-1000, 1000] Hz: the same samples, whatever rate a converter takes them to afterwards.
-double foldedfrequency(int code)
-{
-    double folded = std::fmod(static_cast<double>(code * frequency_multiplier), sample_rate);
-    if (folded > sample_rate / 2)
-        folded -= sample_rate;
-    if (folded <= -sample_rate / 2)
-        folded += sample_rate;
-    return folded;
-}
-
-// The codes a tone can carry, grouped by the magnitude of their folded frequency: a code and
-// its negative fold to the same magnitude with opposite signs. A space is silence, not its
-// own frequency, and no text holds code 0.
-struct candidate {
-    int code;
-    double sign;
-};
-
-const std::map<double, std::vector<candidate>> &candidates()
-{
-    static const std::map<double, std::vector<candidate>> by_frequency = [] {
-        std::map<double, std::vector<candidate>> map;
-        for (int code = -128; code <= 127; ++code) {
-            if (code == 0 || code == ' ')
-                continue;
-            const double folded = foldedfrequency(code);
-            map[std::fabs(folded)].push_back({code, folded < 0 ? -1.0 : 1.0});
-        }
-        return map;
-    }();
-    return by_frequency;
-}
-
-struct match {
-    int code = 0;         // 0: silent
-    double score = 0.0;   // correlation with the best tone, 0 to 1
-    double margin = 0.0;  // how far the next best falls behind, 0 to 1
-    double level = 0.0;   // root mean square of the window
-    double mean = 0.0;    // its mean: the tone's offset from silence
-};
-
-// Matches the samples from `start` seconds on, for `length` seconds, against the sine of every
-// code starting at phase 0 at `start`.
-// The samples from `start` seconds on, for `length` seconds, as indices [first, last).
-void samplerange(const audio &sound, double start, double length, long &first, long &last)
-{
-    first = std::max(0L, static_cast<long>(std::ceil(start * sound.rate)));
-    last = std::min(static_cast<long>(sound.samples.size()),
-                    static_cast<long>(std::ceil((start + length) * sound.rate)));
-}
-
-// The root mean square of those samples.
-double levelof(const audio &sound, double start, double length)
-{
-    long first;
-    long last;
-    samplerange(sound, start, length, first, last);
-    double energy = 0.0;
-    for (long n = first; n < last; ++n)
-        energy += sound.samples[n] * sound.samples[n];
-    return last > first ? std::sqrt(energy / (last - first)) : 0.0;
-}
-
-match matchtone(const audio &sound, double start, double length)
-{
-    match result;
-    long first;
-    long last;
-    samplerange(sound, start, length, first, last);
-    if (last - first < 4)
-        return result;
-    double energy = 0.0;
-    double sum = 0.0;
-    for (long n = first; n < last; ++n) {
-        energy += sound.samples[n] * sound.samples[n];
-        sum += sound.samples[n];
-    }
-    result.level = std::sqrt(energy / (last - first));
-    result.mean = sum / (last - first);
-    if (energy <= 0.0)
-        return result;
-    double best = -2.0;
-    double second = -2.0;
-    for (const auto &[frequency, codes] : candidates()) {
-        // sin(2 pi f (t - start)) by a rotating phasor; its correlation with the samples.
-        const double omega = 2.0 * pi * frequency / sound.rate;
-        std::complex<double> phasor = std::polar(1.0, omega * (first - start * sound.rate));
-        const std::complex<double> turn = std::polar(1.0, omega);
-        double product = 0.0;
-        double norm = 0.0;
-        for (long n = first; n < last; ++n) {
-            const double s = phasor.imag();
-            product += sound.samples[n] * s;
-            norm += s * s;
-            phasor *= turn;
-        }
-        if (norm <= 0.0)
+    channel measured;
+    measured.filter[filter_half] = 1.0;
+    const int tones = std::min<int>(static_cast<int>(reads.size()), std::max(1, most_filter_samples / set.samples));
+    const int count = tones * set.samples;
+    std::vector<float> heard(static_cast<std::size_t>(count));
+    std::vector<float> sent(static_cast<std::size_t>(count), 0.0f);
+    extract(samples, reads[0].start, step, count, heard.data());
+    for (int t = 0; t < tones; ++t) {
+        const first_match &match = reads[t].first;
+        float *at = &sent[static_cast<std::size_t>(t) * set.samples];
+        // A tone the first pass was unsure of teaches nothing: left out on both sides.
+        if (match.code != 0 && match.runner_up > 0.5 * match.share) {
+            std::fill(at, at + set.samples, 0.0f);
+            std::fill(&heard[static_cast<std::size_t>(t) * set.samples], &heard[static_cast<std::size_t>(t) * set.samples] + set.samples, 0.0f);
             continue;
-        const double correlation = product / std::sqrt(norm * energy);
-        for (const candidate &c : codes) {
-            const double score = c.sign * correlation;
-            if (score > best) {
-                second = best;
-                best = score;
-                result.code = c.code;
-            } else if (score > second) {
-                second = score;
-            }
         }
+        std::copy(set.tone(match.code), set.tone(match.code) + set.samples, at);
     }
-    result.score = std::max(0.0, best);
-    result.margin = best > 0.0 ? std::clamp((best - second) / best, 0.0, 1.0) : 0.0;
-    return result;
+    double heard_mean = 0.0, sent_mean = 0.0;
+    for (int n = 0; n < count; ++n) {
+        heard_mean += heard[n];
+        sent_mean += sent[n];
+    }
+    heard_mean /= count;
+    sent_mean /= count;
+    std::vector<double> x(static_cast<std::size_t>(count)), y(static_cast<std::size_t>(count));
+    for (int n = 0; n < count; ++n) {
+        x[n] = sent[n] - sent_mean;
+        y[n] = heard[n] - heard_mean;
+    }
+    // The sent tones' autocorrelation, shared by every pair of taps as far apart.
+    std::vector<double> autocorrelation(filter_taps, 0.0);
+    for (int lag = 0; lag < filter_taps; ++lag) {
+        for (int n = lag; n < count; ++n)
+            autocorrelation[lag] += x[n] * x[n - lag];
+    }
+    if (autocorrelation[0] <= 0.0)
+        return measured;
+    std::vector<double> right(filter_taps, 0.0);
+    for (int j = 0; j < filter_taps; ++j) {
+        const int delay = j - filter_half;
+        for (int n = std::max(0, delay); n < std::min(count, count + delay); ++n)
+            right[j] += y[n] * x[n - delay];
+    }
+    std::vector<double> matrix(static_cast<std::size_t>(filter_taps) * filter_taps);
+    for (int i = 0; i < filter_taps; ++i) {
+        for (int j = 0; j < filter_taps; ++j)
+            matrix[i * filter_taps + j] = autocorrelation[std::abs(i - j)];
+        // A little ridge keeps bands the tones never visited from taking any value.
+        matrix[i * filter_taps + i] += 1e-4 * autocorrelation[0];
+    }
+    if (!solve(matrix, right, filter_taps))
+        return measured;
+    measured.filter = right;
+    double gain = 0.0;
+    for (double tap : measured.filter)
+        gain += tap;
+    measured.offset = heard_mean - gain * sent_mean;
+    double left = 0.0;
+    for (int n = 0; n < count; ++n) {
+        double predicted = 0.0;
+        for (int j = 0; j < filter_taps; ++j) {
+            const int from = n - (j - filter_half);
+            if (from >= 0 && from < count)
+                predicted += measured.filter[j] * x[from];
+        }
+        left += (y[n] - predicted) * (y[n] - predicted);
+    }
+    measured.noise = left / count;
+    return measured;
 }
 
-double tonelengthseconds(int tenths) { return std::floor(tonelength(tenths)) / sample_rate; }
+// Every code's tone seen through the channel's filter: filter_half samples longer at each end.
+struct heard_set {
+    int length = 0;
+    std::vector<float> tones;
+    std::vector<double> energy;
+    const float *tone(int code) const { return &tones[static_cast<std::size_t>(code) * length]; }
+};
 
-// The starts of sounds that follow a silence of 24 ms or more, in seconds: with the sine, every
-// tone but a space's starts so, after the 100 silent samples that end the tone before. A sound
-// starts where it reaches a quarter of the loudest level, so that a steep resampler's ringing
-// before it does not count; silence is below a twentieth.
-std::vector<double> soundstarts(const audio &sound)
+heard_set hearset(const tone_set &set, const channel &through)
 {
-    const auto frame = std::max<std::size_t>(1, static_cast<std::size_t>(sound.rate / 500.0));
-    std::vector<double> levels;
-    for (std::size_t at = 0; at + frame <= sound.samples.size(); at += frame) {
+    heard_set heard;
+    heard.length = set.samples + 2 * filter_half;
+    heard.tones.assign(static_cast<std::size_t>(code_count) * heard.length, 0.0f);
+    heard.energy.assign(code_count, 0.0);
+    for (int code = 1; code < code_count; ++code) {
+        if (!iscandidate(code))
+            continue;
+        const float *tone = set.tone(code);
+        float *out = &heard.tones[static_cast<std::size_t>(code) * heard.length];
+        for (int m = 0; m < heard.length; ++m) {
+            double sum = 0.0;
+            for (int j = 0; j < filter_taps; ++j) {
+                const int from = m - filter_half - (j - filter_half);
+                if (from >= 0 && from < set.samples)
+                    sum += through.filter[j] * tone[from];
+            }
+            out[m] = static_cast<float>(sum);
+            heard.energy[code] += sum * sum;
+        }
+    }
+    return heard;
+}
+
+// The second pass: each tone's code by likelihood, with the filtered tones, the measured gain
+// and offset, and its neighbours' overlap taken away.
+void secondpass(const std::vector<float> &samples, const tone_set &set, const channel &through,
+                double step, std::vector<tone_read> &reads)
+{
+    const heard_set heard = hearset(set, through);
+    std::vector<float> tone(static_cast<std::size_t>(heard.length));
+    for (std::size_t k = 0; k < reads.size(); ++k) {
+        tone_read &read = reads[k];
+        extract(samples, read.start - filter_half * step, step, heard.length, tone.data());
+        for (float &sample : tone)
+            sample -= static_cast<float>(through.offset);
+        // What the tones before and after spill into this one's stretch.
+        const int before = k > 0 ? reads[k - 1].code : 0;
+        const int after = k + 1 < reads.size() ? reads[k + 1].first.code : 0;
+        for (int i = 0; i < 2 * filter_half; ++i) {
+            if (before != 0)
+                tone[i] -= heard.tone(before)[set.samples + i];
+            if (after != 0)
+                tone[set.samples + i] -= heard.tone(after)[i];
+        }
         double energy = 0.0;
-        for (std::size_t n = at; n < at + frame; ++n)
-            energy += sound.samples[n] * sound.samples[n];
-        levels.push_back(std::sqrt(energy / frame));
-    }
-    std::vector<double> starts;
-    if (levels.empty())
-        return starts;
-    const double loudest = *std::max_element(levels.begin(), levels.end());
-    int quiet = 12;
-    for (std::size_t f = 0; f < levels.size() && loudest > 0.0; ++f) {
-        if (levels[f] < 0.05 * loudest) {
-            ++quiet;
-        } else if (levels[f] >= 0.25 * loudest) {
-            // The first 200 are plenty to find the grid by.
-            if (quiet >= 12 && starts.size() < 200)
-                starts.push_back(static_cast<double>(f * frame) / sound.rate);
-            quiet = 0;
+        for (float sample : tone)
+            energy += static_cast<double>(sample) * sample;
+        double best = 0.0; // silence
+        double second = -1e300;
+        int code = 0;
+        for (int candidate = 1; candidate < code_count; ++candidate) {
+            if (!iscandidate(candidate))
+                continue;
+            const double likelihood = 2.0 * dot(tone.data(), heard.tone(candidate), heard.length) - heard.energy[candidate];
+            if (likelihood > best) {
+                second = best;
+                best = likelihood;
+                code = candidate;
+            } else if (likelihood > second) {
+                second = likelihood;
+            }
         }
+        const double left = std::max(0.0, energy - best) / heard.length;
+        read.code = code;
+        read.margin = (best - second) / (2.0 * std::max(left, through.noise) + 1e-30);
     }
-    return starts;
 }
 
-// How many of `starts` lie within 5 ms of the grid of tones of `length` through `anchor`.
-std::size_t ongrid(const std::vector<double> &starts, double anchor, double length)
+bool overlapsdamage(const work_signal &work, double first, double last)
 {
-    std::size_t count = 0;
-    for (double start : starts) {
-        const double tones = (start - anchor) / length;
-        count += std::fabs(tones - std::round(tones)) * length < 0.005;
+    for (const work_signal::stretch &damaged : work.damaged) {
+        if (damaged.first < last && damaged.last > first)
+            return true;
     }
-    return count;
-}
-
-// The first of the sound starts on the grid that most of them agree on: a start that a
-// resampler's ringing before a weak tone moved, or made up, is not on it.
-double gridanchor(const std::vector<double> &starts, double length)
-{
-    std::size_t most = 0;
-    double anchor = starts.front();
-    for (double start : starts) {
-        const std::size_t count = ongrid(starts, start, length);
-        if (count > most) {
-            most = count;
-            anchor = start;
-        }
-    }
-    for (double start : starts) {
-        if (ongrid({start}, anchor, length) == 1)
-            return start;
-    }
-    return anchor;
-}
-
-// The longest tone length on whose grid four in five sound starts lie; 0 when fewer than two
-// starts are known or none fits.
-int tenthsfromstarts(const std::vector<double> &starts)
-{
-    if (starts.size() < 2)
-        return 0;
-    for (int tenths = max_tenths; tenths >= 1; --tenths) {
-        const double length = tonelengthseconds(tenths);
-        if (ongrid(starts, gridanchor(starts, length), length) * 5 >= starts.size() * 4)
-            return tenths;
-    }
-    return 0;
-}
-
-// How well the first few tones from `origin` match, for choosing a tone length and aligning
-// the grid of tones to the samples.
-double gridscore(const audio &sound, double origin, double length, int tones, double window)
-{
-    double total = 0.0;
-    for (int t = 0; t < tones; ++t)
-        total += matchtone(sound, origin + t * length, std::min(window, length)).score;
-    return total;
-}
-
-// The amplitude of the sine at `frequency` in the samples from `start` on, for `length` seconds.
-double amplitude(const audio &sound, double start, double length, double frequency)
-{
-    long first;
-    long last;
-    samplerange(sound, start, length, first, last);
-    if (last - first < 4)
-        return 0.0;
-    std::complex<double> sum = 0.0;
-    std::complex<double> phasor = 1.0;
-    const std::complex<double> turn = std::polar(1.0, -2.0 * pi * frequency / sound.rate);
-    for (long n = first; n < last; ++n) {
-        sum += sound.samples[n] * phasor;
-        phasor *= turn;
-    }
-    return 2.0 * std::abs(sum) / (last - first);
-}
-
-// Square, sawtooth or triangle, from the harmonics of the tones' 2000 samples a second, which
-// fold like the fundamental: the sawtooth has a second harmonic of half the fundamental, the
-// square a third of a third, the triangle a third of a ninth.
-const char *waveformbyharmonics(const audio &sound, double origin, double length,
-                                const std::vector<int> &codes)
-{
-    double second = 0.0;
-    double third = 0.0;
-    int counted = 0;
-    for (std::size_t t = 0; t < codes.size() && counted < 32; ++t) {
-        if (codes[t] == 0)
-            continue;
-        const double f1 = std::fabs(foldedfrequency(codes[t]));
-        const double f2 = std::fabs(foldedfrequency(2 * codes[t]));
-        const double f3 = std::fabs(foldedfrequency(3 * codes[t]));
-        // Harmonics that fold onto each other, or close to 0 or 1000 Hz, tell nothing.
-        if (std::min({std::fabs(f1 - f2), std::fabs(f1 - f3), std::fabs(f2 - f3)}) < 20.0 ||
-            std::min({f1, f2, f3}) < 20.0 || std::max({f1, f2, f3}) > 940.0)
-            continue;
-        const double start = origin + t * length;
-        const double fundamental = amplitude(sound, start, length, f1);
-        if (fundamental <= 0.0)
-            continue;
-        second += amplitude(sound, start, length, f2) / fundamental;
-        third += amplitude(sound, start, length, f3) / fundamental;
-        ++counted;
-    }
-    if (counted == 0)
-        return "square";
-    second /= counted;
-    third /= counted;
-    return second > 0.25 ? "sawtooth" : third > 0.22 ? "square" : "triangle";
+    return false;
 }
 
 } // namespace
 
-bool decodeconverted(const std::string &file, decode_result &result)
+bool decodeconverted(const work_signal &work, decode_result &result)
 {
-    audio sound;
-    if (!readaudio(file, sound, result.error))
-        return false;
-    if (sound.samples.empty() || sound.rate <= 0.0) {
-        result.error = "the file holds no samples: there are no tones to decode";
-        return false;
-    }
-    toworkrate(sound);
-    const double duration = sound.samples.size() / sound.rate;
-    const std::vector<double> starts = soundstarts(sound);
-    if (starts.empty()) {
+    const std::vector<float> &samples = work.samples;
+    float loudest = 0.0f;
+    for (float sample : samples)
+        loudest = std::max(loudest, std::fabs(sample));
+    if (samples.empty() || loudest < 1e-6f) {
         result.error = "the file is silent: there are no tones to decode";
         return false;
     }
-
-    // The tone length: from the gaps between sounds where the sine leaves them, else the one
-    // whose grid the first tones match best.
-    constexpr int probe_tones = 6;
-    int tenths = tenthsfromstarts(starts);
-    if (tenths == 0) {
-        double best = -1.0;
-        for (int candidate = max_tenths; candidate >= 1; --candidate) {
-            const double length = tonelengthseconds(candidate);
-            const int tones = std::min<int>(probe_tones, static_cast<int>((duration - starts[0]) / length));
-            if (tones < 1)
-                continue;
-            const double score = gridscore(sound, starts[0], length, tones, 0.1) / tones;
-            if (score > best + 1e-3) {
-                best = score;
-                tenths = candidate;
-            }
-        }
-    }
-    if (tenths == 0) {
-        result.error = "no tone length from 1 to 40 tenths fits the file";
+    grid layout;
+    if (!findgrid(samples, layout) || layout.matched < tuning::tones_share) {
+        result.error = "not a file of tones: no tone length from 1 to 40 tenths matches its sound";
         return false;
     }
-    const double length = tonelengthseconds(tenths);
+    const int samples_per_tone = static_cast<int>(tonelength(layout.tenths));
+    const double tone_length = samples_per_tone * layout.step;
+    // Whole tones of silence before the first sound are spaces; less is a converter's delay.
+    layout.origin -= std::floor(layout.origin / tone_length + 1.0 - tuning::leading_delay_share) * tone_length;
+    const int tones = std::max(1, static_cast<int>(std::lround((samples.size() - layout.origin) / tone_length)));
 
-    // The grid: through the first sound start that most agree with, refined to a tenth of a
-    // millisecond, since a code and its negative differ only in phase.
-    double origin = gridanchor(starts, length);
-    const int probe = std::max(1, std::min<int>(probe_tones, static_cast<int>((duration - origin) / length)));
-    double best = -1.0;
-    for (double step : {5e-4, 1e-4}) {
-        const double around = origin;
-        const double reach = step > 2e-4 ? 0.010 : 6e-4;
-        for (double offset = -reach; offset <= reach + 1e-12; offset += step) {
-            const double score = gridscore(sound, around + offset, length, probe, 0.1);
-            if (score > best) {
-                best = score;
-                origin = around + offset;
-            }
-        }
+    const char *waveform = choosewaveform(samples, layout, tones);
+    const tone_set set = rendertones(layout.tenths, waveform);
+    std::vector<tone_read> reads = firstpass(samples, set, layout, tones);
+    double step = layout.step;
+    straighten(reads, step, samples_per_tone);
+    const channel through = measurechannel(samples, set, reads, step);
+    secondpass(samples, set, through, step, reads);
+    if (std::getenv("WAVDEBUG")) {
+        std::fprintf(stderr, "grid tenths %d step %.6f origin %.2f matched %.3f tones %d wave %s\n", layout.tenths, layout.step, layout.origin, layout.matched, tones, waveform);
+        std::fprintf(stderr, "channel offset %g noise %g centre tap %g\n", through.offset, through.noise, through.filter[filter_half]);
+        for (auto &r : reads) std::fprintf(stderr, "  start %.2f first %d share %.3f ru %.3f gain %.3f off %.3f var %.3g | code %d margin %.1f\n", r.start, r.first.code, r.first.share, r.first.runner_up, r.first.gain, r.offset, r.offset_variance, r.code, r.margin);
     }
-    // Tones before the first sound are spaces; a converter's leading silence is shorter than
-    // most of a tone.
-    origin -= std::floor((origin + 0.3 * length) / length) * length;
-    const int tones = std::max(1, static_cast<int>(std::lround((duration - origin) / length)));
 
-    // The sine leaves the last 100 samples of each tone silent; the other waveforms do not.
-    const double computed = std::ceil(tonelength(tenths) - 100.0) / sample_rate;
-    std::vector<double> levels;
-    double tail = 0.0;
-    double body = 0.0;
-    for (int t = 0; t < tones; ++t) {
-        levels.push_back(levelof(sound, origin + t * length, length));
-        if (length - computed > 0.02) {
-            tail += levelof(sound, origin + t * length + computed + 0.005, length - computed - 0.01);
-            body += levels.back();
-        }
-    }
-    const bool sine = computed > 0.0 && tail < 0.1 * body;
-    std::nth_element(levels.begin(), levels.begin() + levels.size() * 3 / 4, levels.end());
-    const double loud = levels[levels.size() * 3 / 4];
-
-    result.tenths = tenths;
-    result.weakest = 1.0;
-    std::vector<int> decided_codes(tones, 0);
-    for (int t = 0; t + 1 < tones; ++t) {
-        const match m = matchtone(sound, origin + t * length, sine ? computed : length);
-        // A space is silence, whatever noise a converter left in it. A tone within a few
-        // hertz of 1000 Hz can be cut whole by a resampler (sox's removes the 993 Hz of 'a'
-        // altogether): what it leaves is the tone's offset, half a step of the 8-bit encoding
-        // below silence, and that is a character that cannot be decided, not a space.
-        const bool quiet = m.level < 0.02 * loud && m.score < 0.8;
-        if (m.level < 3e-4 * loud || (quiet && std::fabs(m.mean) < 0.003 * loud)) {
-            result.codes.push_back(' ');
-            continue;
-        }
-        const double confidence = quiet ? 0.0 : std::min(m.score, m.margin * 10.0);
-        const bool decided = !quiet && m.score >= 0.3 && m.margin >= 0.01;
-        result.codes.push_back(decided ? (m.code & 0xFF) : -1);
-        decided_codes[t] = decided ? m.code : 0;
-        if (confidence < result.weakest) {
-            result.weakest = std::max(0.0, confidence);
-            result.weakest_position = t;
-        }
-    }
-    result.waveform = sine ? "sine" : waveformbyharmonics(sound, origin, length, decided_codes);
+    result.tenths = layout.tenths;
+    result.waveform = waveform;
     result.exact = false;
+    result.clock = 2.0 / step;
+    result.damaged_samples = work.damaged_samples;
+    result.weakest_margin = 1e300;
+    // The last tone is the text's end, silent; a file cut short ends in a character.
+    const bool ends_silent = reads.back().code == 0;
+    result.cut_short = !ends_silent;
+    const std::size_t characters = ends_silent ? reads.size() - 1 : reads.size();
+    for (std::size_t k = 0; k < characters; ++k) {
+        const tone_read &read = reads[k];
+        const bool damaged = overlapsdamage(work, read.start, read.start + tone_length);
+        const bool decided = !damaged && read.margin >= tuning::decided_margin;
+        result.codes.push_back(decided ? (read.code == 0 ? ' ' : read.code) : -1);
+        if (read.margin < result.weakest_margin) {
+            result.weakest_margin = read.margin;
+            result.weakest_position = static_cast<int>(k);
+        }
+    }
+    if (result.codes.empty())
+        result.weakest_margin = 0.0;
     return true;
 }
-
-#endif
 
 } // namespace wavcreate

@@ -2,38 +2,54 @@
 
 #include "decode/decode_parts.h"
 
+#include <new>
+
 namespace wavcreate {
 
-bool decoder_reads_converted_files()
-{
-#if defined(WAVCREATE_HAVE_SNDFILE)
-    return true;
-#else
-    return false;
-#endif
-}
+namespace {
 
-decode_result decodewav(const std::string &file)
+void decodeinput(std::FILE *input, decode_result &result)
 {
-    decode_result result;
-    pcm8_samples samples;
-    switch (readriff(file, samples, result.error)) {
-    case riff_kind::truncated:
-        return result;
-    case riff_kind::ours:
-        if (samples.count == 0) {
+    input_read in = readinput(input);
+    switch (in.kind) {
+    case input_kind::failed:
+        result.error = in.error;
+        return;
+    case input_kind::pcm8:
+        if (in.pcm8.empty()) {
             result.error = "the file holds no samples (0 tenths): there are no tones to decode";
-            return result;
+            return;
         }
-        if (decodeexact(samples, result)) {
+        if (decodeexact(in.pcm8, result)) {
             result.read = true;
-            return result;
+            return;
         }
+        // Not a rendered file byte for byte (noise added, cut short): read like a converted one.
+        if (!pcm8towork(in.pcm8, in.work, result.error))
+            return;
+        std::string().swap(in.pcm8);
         break;
-    case riff_kind::other:
+    case input_kind::converted:
         break;
     }
-    result.read = decodeconverted(file, result);
+    if (in.work.samples.empty()) {
+        result.error = "the file holds no samples: there are no tones to decode";
+        return;
+    }
+    result.read = decodeconverted(in.work, result);
+}
+
+} // namespace
+
+decode_result decodewav(std::FILE *input)
+{
+    decode_result result;
+    try {
+        decodeinput(input, result);
+    } catch (const std::bad_alloc &) {
+        result = decode_result{};
+        result.error = "out of memory";
+    }
     return result;
 }
 

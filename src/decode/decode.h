@@ -2,29 +2,34 @@
 // library knows nothing of it.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace wavcreate {
 
 struct decode_result {
-    bool read = false;          // the file was read as one of these files; else `error` says why
-    std::string error;
-    std::vector<int> codes;     // each character's Windows-1252 byte, or -1 where undecided
-    int tenths = 0;             // tone length found in the file
-    std::string waveform;       // "sine", "square", "sawtooth" or "triangle"
-    bool exact = false;         // every tone equals a rendered tone byte for byte
-    double weakest = 1.0;       // confidence of the weakest tone, 0 to 1
-    int weakest_position = -1;  // its character position, -1 when there is none
+    bool read = false;            // the input was read as tones; else `error` says why
+    std::string error;            // what failed, in words for the tool's message
+    std::vector<int> codes;       // each character's Windows-1252 byte, or -1 where undecided
+    int tenths = 0;               // tone length found in the file
+    std::string waveform;         // "sine", "square", "sawtooth" or "triangle"
+    bool exact = false;           // every tone equals a rendered tone byte for byte
+    double clock = 1.0;           // the file's clock against the library's 2000 per second
+    double weakest_margin = 0.0;  // the smallest decision margin, in decibels of likelihood
+    int weakest_position = -1;    // its character position, -1 when there is none
+    long long damaged_samples = 0; // NaN or infinite samples, read as silence
+    bool cut_short = false;       // the file ends without the text's final silent tone
 };
 
 // Whether this build reads converted files (any rate, width, channel count or format that
-// libsndfile reads); without libsndfile only the 8-bit files the library writes are read.
+// libsndfile reads); without libsndfile and libsoxr only 8-bit files at 2000 samples per
+// second are read.
 bool decoder_reads_converted_files();
 
-// Decodes the whole contents of a file. The 8-bit files the library and the tool write are
-// decoded exactly; anything else is read through libsndfile and matched tone by tone at its
-// own sample rate.
-decode_result decodewav(const std::string &file);
+// Decodes a whole file or stream, read in blocks to its end. The 8-bit files the library and
+// the tool write are decoded exactly; anything else is taken to a common rate as it streams
+// and matched tone by tone. Never throws: running out of memory is an error like any other.
+decode_result decodewav(std::FILE *input);
 
 } // namespace wavcreate

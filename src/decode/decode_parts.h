@@ -1,34 +1,71 @@
-// The decoder's two ways of reading tones, behind decodewav.
+// The decoder's parts, behind decodewav: reading the input, the exact match of the library's
+// own files, and the analysis of converted ones.
 #pragma once
 
 #include "decode/decode.h"
 
-#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace wavcreate {
 
-// The samples of an 8-bit mono PCM file at 2000 samples per second, as the library writes.
-struct pcm8_samples {
-    const unsigned char *bytes = nullptr;
-    std::size_t count = 0;
+// The generator's waveforms, by name.
+constexpr const char *waveform_names[] = {"sine", "square", "sawtooth", "triangle"};
+
+// Converted files are analysed at this rate: every tone lies below 1000 Hz once folded, so
+// 4000 samples a second hold it with room for a resampler's transition band.
+constexpr double work_rate = 4000.0;
+
+// What the decoder accepts, checked as soon as the header or the stream tells. No text's file
+// lasts longer than 2000 tones of 4 seconds; a converter or a recording may add silence.
+constexpr double longest_input_seconds = 10000.0;
+constexpr int lowest_input_rate = 1000;
+constexpr int highest_input_rate = 768000;
+constexpr int most_input_channels = 64;
+
+// The sound of a converted file: one channel, the mean of the file's channels, at work_rate,
+// with the stretches where the file held damaged samples (NaN, infinite or absurdly large),
+// which are read as silence.
+struct work_signal {
+    std::vector<float> samples;
+    struct stretch {
+        double first; // in samples at work_rate
+        double last;
+    };
+    std::vector<stretch> damaged;
+    long long damaged_samples = 0; // counted in the file's own frames
 };
 
-enum class riff_kind {
-    ours,      // 8-bit mono PCM at 2000 samples per second
-    other,     // a RIFF/WAVE file of another kind, or not RIFF at all
-    truncated, // ours, but the data chunk is shorter than its header says
+enum class input_kind {
+    failed,    // `error` says why
+    pcm8,      // 8-bit mono PCM at 2000 samples a second, as the library writes: `pcm8` holds the samples
+    converted, // anything else: `work` holds its sound
 };
 
-// Finds the format and data chunks of a RIFF/WAVE file held in `file`.
-riff_kind readriff(const std::string &file, pcm8_samples &samples, std::string &error);
+struct input_read {
+    input_kind kind = input_kind::failed;
+    std::string error;
+    std::string pcm8;
+    work_signal work;
+};
+
+// Reads `input` to its end in blocks. A RIFF/WAVE file of the library's own kind is read by
+// its chunks here, whatever its size fields say; anything else goes through libsndfile and is
+// taken to work_rate as it streams.
+input_read readinput(std::FILE *input);
+
+// Takes the samples of an 8-bit file at 2000 per second to work_rate, for the analysis of a
+// file of the library's kind that is not byte for byte a rendered one (noise added, say).
+bool pcm8towork(const std::string &pcm8, work_signal &work, std::string &error);
 
 // Matches every tone byte for byte against the tones the generator renders, for every tone
 // length and waveform that fit. False when none fits all tones.
-bool decodeexact(const pcm8_samples &samples, decode_result &result);
+bool decodeexact(const std::string &pcm8, decode_result &result);
 
-// Reads the file through libsndfile and matches each tone against the folded sine of every
-// code at the file's own rate. False, with result.error set, when the file cannot be read.
-bool decodeconverted(const std::string &file, decode_result &result);
+// Finds the tone length, the clock and the grid of tones in a converted file's sound and
+// matches each tone against every code's rendered samples. False, with result.error set, when
+// the sound is not a file of tones.
+bool decodeconverted(const work_signal &work, decode_result &result);
 
 } // namespace wavcreate

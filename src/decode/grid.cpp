@@ -1,0 +1,503 @@
+// Finding the tones in a converted file's sound: their length, the file's clock and where the
+// first tone starts. Every tone is one steady frequency from its first sample to its last, so
+// the sound's spectrum changes where tones meet; those changes fall on a comb whose spacing
+// is the tone length times the clock. The combs that fit are then told apart by how much of
+// the sound a sine of some code, starting at phase 0 on the comb's teeth, matches.
+#include "decode/analysis.h"
+
+#include "decode/tuning.h"
+#include "entry/genwav.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <cstdlib>
+
+namespace wavcreate {
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+// Short spectra: frames of 32 ms every 4 ms, bins of 31.25 Hz up to 1125 Hz.
+constexpr int frame_samples = 128;
+constexpr int hop_samples = 16;
+constexpr int spectrum_bins = 37;
+// Spectra this many hops apart, frames that do not overlap, are compared for a change.
+constexpr int change_hops = frame_samples / hop_samples / 2;
+
+void fft(std::complex<float> *data, int size)
+{
+    for (int i = 1, j = 0; i < size; ++i) {
+        int bit = size >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            std::swap(data[i], data[j]);
+    }
+    for (int length = 2; length <= size; length <<= 1) {
+        const std::complex<float> turn = std::polar(1.0f, static_cast<float>(-2.0 * pi / length));
+        for (int at = 0; at < size; at += length) {
+            std::complex<float> w = 1.0f;
+            for (int k = 0; k < length / 2; ++k) {
+                const std::complex<float> odd = data[at + k + length / 2] * w;
+                data[at + k + length / 2] = data[at + k] - odd;
+                data[at + k] += odd;
+                w *= turn;
+            }
+        }
+    }
+}
+
+// How much the spectrum changes at each hop of the first `count` samples, where the sound does
+// not fall: 0 where it stays, up to 1 where loud frames before and after share no frequency,
+// less the typical change, so that what stands out is where tones start.
+std::vector<float> spectralchanges(const std::vector<float> &samples, std::size_t count)
+{
+    const std::size_t hops = count / hop_samples;
+    std::vector<float> window(frame_samples);
+    for (int n = 0; n < frame_samples; ++n)
+        window[n] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * pi * (n + 0.5) / frame_samples));
+    std::vector<float> spectra(hops * spectrum_bins);
+    std::vector<float> energy(hops);
+    std::complex<float> data[frame_samples];
+    for (std::size_t h = 0; h < hops; ++h) {
+        const long centre = static_cast<long>(h * hop_samples);
+        for (int n = 0; n < frame_samples; ++n) {
+            const long at = centre - frame_samples / 2 + n;
+            data[n] = at >= 0 && at < static_cast<long>(samples.size()) ? samples[at] * window[n] : 0.0f;
+        }
+        fft(data, frame_samples);
+        for (int b = 1; b < spectrum_bins; ++b) {
+            spectra[h * spectrum_bins + b] = std::norm(data[b]);
+            energy[h] += std::norm(data[b]);
+        }
+    }
+    std::vector<float> sorted = energy;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() * 9 / 10, sorted.end());
+    // Changes between frames far quieter than the file's loud ones (a silence's dither, a
+    // codec's noise floor) count for little.
+    const float floor = 1e-3f * (sorted.empty() ? 0.0f : sorted[sorted.size() * 9 / 10]);
+    // Each change is weighed against the loudest frame within 100 ms, not against its own two
+    // frames: then it grows as the frames move onto either side of a tone's start and peaks
+    // where they meet, even after a silence.
+    constexpr std::size_t level_reach = 25;
+    std::vector<float> level(hops, 0.0f);
+    for (std::size_t h = 0; h < hops; ++h) {
+        const std::size_t from = h >= level_reach ? h - level_reach : 0;
+        const std::size_t to = std::min(hops, h + level_reach + 1);
+        level[h] = *std::max_element(energy.begin() + static_cast<long>(from), energy.begin() + static_cast<long>(to));
+    }
+    std::vector<float> changes(hops, 0.0f);
+    for (std::size_t h = change_hops; h + change_hops < hops; ++h) {
+        const float *before = &spectra[(h - change_hops) * spectrum_bins];
+        const float *after = &spectra[(h + change_hops) * spectrum_bins];
+        float differ = 0.0f;
+        for (int b = 1; b < spectrum_bins; ++b)
+            differ += std::fabs(before[b] - after[b]);
+        const float both = energy[h - change_hops] + energy[h + change_hops] + floor + 1e-30f;
+        // Where a tone starts the sound rises or holds; where the sine's silent tail begins it
+        // falls. Only the first are the grid's teeth.
+        const float rising = 2.0f * (energy[h + change_hops] + 0.5f * floor) / both;
+        changes[h] = std::min(1.0f, rising) * differ / (2.0f * level[h] + floor + 1e-30f);
+    }
+    sorted = changes;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const float typical = sorted.empty() ? 0.0f : sorted[sorted.size() / 2];
+    for (float &change : changes)
+        change = std::max(0.0f, change - typical);
+    return changes;
+}
+
+struct comb {
+    double score = -1.0; // mean change on the teeth
+    double step = 2.0;   // work samples per sample of the library's rate
+    double origin = 0.0; // the first tooth, in work samples
+};
+
+// The best comb of teeth `length` hops apart through the first `hops` changes: folded onto one
+// tooth's span, the changes pile up at the teeth's phase. A comb scores the mean change on its
+// teeth less the mean change half way between them, so that a comb of twice the tone length,
+// whose midpoints are tone starts too, scores nothing.
+comb fitcomb(const std::vector<float> &changes, std::size_t hops, double length)
+{
+    const auto bins = static_cast<std::size_t>(std::ceil(length));
+    std::vector<float> pile(bins, 0.0f);
+    for (std::size_t h = 0; h < hops; ++h)
+        pile[static_cast<std::size_t>(std::fmod(static_cast<double>(h), length))] += changes[h];
+    // A tooth is a bin and its neighbours; the phase wraps around.
+    const auto tooth = [&](double bin) {
+        const auto b = static_cast<long>(std::lround(bin)) % static_cast<long>(bins);
+        const long n = static_cast<long>(bins);
+        return pile[b] + 0.5f * (pile[(b + 1) % n] + pile[(b + n - 1) % n]);
+    };
+    comb best;
+    const double teeth = std::max(1.0, std::floor(hops / length));
+    for (std::size_t b = 0; b < bins; ++b) {
+        const double score = (tooth(b) - tooth(b + length / 2)) / teeth;
+        if (score > best.score) {
+            best.score = score;
+            best.origin = static_cast<double>(b) * hop_samples;
+        }
+    }
+    return best;
+}
+
+// The best clock and comb for each tone length, over the first `hops` changes, trying clocks
+// `spacing` apart within `range` of `centre`.
+comb bestcomb(const std::vector<float> &changes, std::size_t hops, int tenths, double centre,
+              double range, double spacing)
+{
+    comb best;
+    const double samples = std::floor(tonelength(tenths));
+    for (double clock = centre - range; clock <= centre + range + 1e-12; clock += spacing) {
+        comb found = fitcomb(changes, hops, samples * 2.0 * clock / hop_samples);
+        found.step = 2.0 * clock;
+        if (found.score > best.score)
+            best = found;
+    }
+    return best;
+}
+
+// Where the sound first rises to a tenth of its loudest stretch of 8 ms, in work samples.
+double firstsound(const std::vector<float> &samples)
+{
+    constexpr std::size_t stretch = 32;
+    std::vector<float> levels;
+    for (std::size_t at = 0; at + stretch <= samples.size(); at += stretch) {
+        float energy = 0.0f;
+        for (std::size_t n = at; n < at + stretch; ++n)
+            energy += samples[n] * samples[n];
+        levels.push_back(energy);
+    }
+    const float loudest = levels.empty() ? 0.0f : *std::max_element(levels.begin(), levels.end());
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        if (levels[i] >= 0.01f * loudest)
+            return static_cast<double>(i * stretch);
+    }
+    return 0.0;
+}
+
+struct tone_fit {
+    double energy = 0.0;              // of the samples the fit covers
+    double frequency = 0.0;           // the best-matching folded frequency, Hz
+    std::complex<double> correlation; // with e^(-i w (n - start)), times i
+    double length = 0.0;              // samples correlated
+};
+
+// The folded frequencies the codes' tones take at the library's rate, each once.
+const std::vector<double> &foldedfrequencies()
+{
+    static const std::vector<double> frequencies = [] {
+        std::vector<double> all;
+        for (int code = 1; code < 128; ++code) {
+            if (code == ' ')
+                continue;
+            double folded = std::fmod(code * frequency_multiplier, sample_rate);
+            all.push_back(folded > sample_rate / 2 ? sample_rate - folded : folded);
+        }
+        std::sort(all.begin(), all.end());
+        all.erase(std::unique(all.begin(), all.end()), all.end());
+        return all;
+    }();
+    return frequencies;
+}
+
+// The sine of any phase, at any code's folded frequency, that best matches `length` work
+// samples from `start`. Every frequency turns its own phasor, side by side, so that the loop
+// over frequencies runs several at a time.
+tone_fit fittone(const std::vector<float> &samples, double start, double length, double step)
+{
+    tone_fit fit;
+    const long first = std::max(0L, static_cast<long>(std::ceil(start)));
+    const long last = std::min(static_cast<long>(samples.size()), static_cast<long>(std::ceil(start + length)));
+    if (last - first < 8)
+        return fit;
+    const std::vector<double> &frequencies = foldedfrequencies();
+    const std::size_t count = frequencies.size();
+    std::vector<double> real(count), imaginary(count), turn_real(count), turn_imaginary(count);
+    std::vector<double> sum_real(count, 0.0), sum_imaginary(count, 0.0);
+    const auto restart = [&](long n) {
+        for (std::size_t f = 0; f < count; ++f) {
+            const double omega = 2.0 * pi * frequencies[f] / (sample_rate * step);
+            real[f] = std::cos(omega * (n - start));
+            imaginary[f] = -std::sin(omega * (n - start));
+            turn_real[f] = std::cos(omega);
+            turn_imaginary[f] = -std::sin(omega);
+        }
+    };
+    for (long n = first; n < last; ++n) {
+        // Phasors turned many times drift from unit length: set them afresh now and then.
+        if ((n - first) % 1024 == 0)
+            restart(n);
+        const double x = samples[n];
+        fit.energy += x * x;
+        for (std::size_t f = 0; f < count; ++f) {
+            sum_real[f] += x * real[f];
+            sum_imaginary[f] += x * imaginary[f];
+            const double turned = real[f] * turn_real[f] - imaginary[f] * turn_imaginary[f];
+            imaginary[f] = real[f] * turn_imaginary[f] + imaginary[f] * turn_real[f];
+            real[f] = turned;
+        }
+    }
+    fit.length = static_cast<double>(last - first);
+    double best = -1.0;
+    for (std::size_t f = 0; f < count; ++f) {
+        const std::complex<double> sum(sum_real[f], sum_imaginary[f]);
+        if (std::norm(sum) > best) {
+            best = std::norm(sum);
+            fit.frequency = frequencies[f];
+            fit.correlation = sum * std::complex<double>(0.0, 1.0);
+        }
+    }
+    return fit;
+}
+
+struct candidate {
+    int tenths = 0;
+    double step = 2.0;
+    double origin = 0.0;
+    double matched = -1.0; // the share of the sound its tones' sines match
+    std::vector<double> starts;
+    std::vector<tone_fit> fits;
+};
+
+double steadyof(const candidate &tried) { return std::max(0.0, std::floor(tonelength(tried.tenths)) - 100.0) * tried.step; }
+
+// The tones of `tried` that start from half a tone before `from` up to `to`.
+void placetones(candidate &tried, double from, double to)
+{
+    const double tone = std::floor(tonelength(tried.tenths)) * tried.step;
+    double first = std::fmod(tried.origin - from, tone);
+    if (first < 0)
+        first += tone;
+    first += from;
+    if (first - tone >= from - 0.5 * tone)
+        first -= tone;
+    tried.origin = first;
+    tried.starts.clear();
+    for (double start = first; start < to; start += tone)
+        tried.starts.push_back(start);
+}
+
+double energybetween(const std::vector<float> &samples, double from, double to)
+{
+    double energy = 0.0;
+    for (long n = std::max(0L, static_cast<long>(from)); n < std::min(static_cast<long>(samples.size()), static_cast<long>(to)); ++n)
+        energy += static_cast<double>(samples[n]) * samples[n];
+    return energy;
+}
+
+// How much of the sound from `from` to `to` the tones of `tried` match, each a sine of any
+// phase at some code's folded frequency over the part of the tone every waveform keeps steady
+// (the sine leaves its last 100 samples silent).
+void fitcandidate(const std::vector<float> &samples, double from, double to, candidate &tried)
+{
+    const double steady = steadyof(tried);
+    if (steady < 8.0)
+        return;
+    placetones(tried, from, to);
+    tried.fits.clear();
+    double matched = 0.0;
+    for (double start : tried.starts) {
+        tried.fits.push_back(fittone(samples, start, steady, tried.step));
+        const tone_fit &fit = tried.fits.back();
+        if (fit.length > 0.0)
+            matched += 2.0 * std::norm(fit.correlation) / fit.length;
+    }
+    const double energy = energybetween(samples, from, to);
+    tried.matched = energy > 0.0 ? matched / energy : 0.0;
+}
+
+// The correlation of `length` work samples from `start` with e^(-i w (n - start)) at one
+// frequency, times i: for a sine of that frequency starting at phase 0 at `start`, a positive
+// real number.
+std::complex<double> correlate(const std::vector<float> &samples, double start, double length,
+                               double omega)
+{
+    const long first = std::max(0L, static_cast<long>(std::ceil(start)));
+    const long last = std::min(static_cast<long>(samples.size()), static_cast<long>(std::ceil(start + length)));
+    std::complex<double> sum = 0.0;
+    for (long n = first; n < last; ++n)
+        sum += static_cast<double>(samples[n]) * std::polar(1.0, -omega * (n - start));
+    return sum * std::complex<double>(0.0, 1.0);
+}
+
+double omegaof(double frequency, double step) { return 2.0 * pi * frequency / (sample_rate * step); }
+
+// The code's folded frequency nearest to `frequency`.
+double nearestcode(double frequency)
+{
+    const std::vector<double> &frequencies = foldedfrequencies();
+    const auto above = std::lower_bound(frequencies.begin(), frequencies.end(), frequency);
+    if (above == frequencies.end())
+        return frequencies.back();
+    if (above != frequencies.begin() && frequency - *(above - 1) < *above - frequency)
+        return *(above - 1);
+    return *above;
+}
+
+double offcode(double frequency) { return std::fabs(nearestcode(frequency) - frequency); }
+
+// The file's clock from the tones' own frequencies. Each tone's frequency is measured from how
+// far its phase turns between the halves of its window, the windows kept to the middle of the
+// tones, clear of a grid a few milliseconds off; the clock is the one that puts the most tones
+// on codes' frequencies. Codes come in pairs 1 Hz apart, so one tone cannot tell a clock 0.1 %
+// off from its neighbour; tones of several frequencies can. Each tone's frequency is then the
+// code's it lies on.
+double clockfromfrequencies(const std::vector<float> &samples, candidate &tried, double margin)
+{
+    const double steady = steadyof(tried);
+    const double half = (steady - 2.0 * margin) / 2.0;
+    if (half < 16.0)
+        return tried.step;
+    std::vector<std::pair<double, double>> measured; // (frequency at the assumed clock, weight)
+    std::vector<std::size_t> measured_tones;
+    double total = 0.0;
+    for (std::size_t k = 0; k < std::min(tried.fits.size(), tried.starts.size()); ++k) {
+        const tone_fit &fit = tried.fits[k];
+        if (fit.length < steady * 0.9 || fit.frequency < 50.0)
+            continue;
+        const double omega = omegaof(fit.frequency, tried.step);
+        const double start = tried.starts[k] + margin;
+        const std::complex<double> early = correlate(samples, start, half, omega);
+        const std::complex<double> late = correlate(samples, start + half, half, omega);
+        // The late half's phase is measured from its own start: take away the nominal turn.
+        const double turned = std::arg(late * std::polar(1.0, -omega * half) * std::conj(early));
+        const double weight = std::norm(early) + std::norm(late);
+        measured.push_back({fit.frequency * (1.0 + turned / (omega * half)), weight});
+        measured_tones.push_back(k);
+        total += weight;
+    }
+    if (measured.empty())
+        return tried.step;
+    double best_cost = 1e300;
+    double best_scale = 1.0;
+    constexpr double reach = 0.004;
+    for (double scale = 1.0 - reach; scale <= 1.0 + reach; scale += 2e-6) {
+        double cost = 0.0;
+        for (const auto &[frequency, weight] : measured) {
+            const double off = std::min(offcode(frequency * scale), 0.5);
+            cost += weight * off * off;
+        }
+        if (cost < best_cost) {
+            best_cost = cost;
+            best_scale = scale;
+        }
+    }
+    if (std::getenv("WAVDEBUG")) { std::fprintf(stderr, "clock: step %.6f origin %.2f margin %.1f scale %.6f\n", tried.step, tried.origin, margin, best_scale); for (auto &m : measured) std::fprintf(stderr, "   f %.3f w %.3g off %.3f\n", m.first, m.second, offcode(m.first*best_scale)); }
+    for (std::size_t m = 0; m < measured.size(); ++m)
+        tried.fits[measured_tones[m]].frequency = nearestcode(measured[m].first * best_scale);
+    return tried.step * best_scale;
+}
+
+// Moves the teeth together by up to `reach` work samples to where every tone's sine starts at
+// phase 0: the phases of tones of many frequencies agree on one shift only.
+void aligntones(const std::vector<float> &samples, candidate &tried, double reach)
+{
+    const double steady = steadyof(tried);
+    tried.fits.resize(std::min(tried.fits.size(), tried.starts.size()));
+    for (std::size_t k = 0; k < tried.fits.size(); ++k)
+        tried.fits[k].correlation = correlate(samples, tried.starts[k], steady, omegaof(tried.fits[k].frequency, tried.step));
+    double best = -1.0;
+    double best_shift = 0.0;
+    for (double shift = -reach; shift <= reach; shift += 0.05) {
+        double matched = 0.0;
+        for (const tone_fit &fit : tried.fits) {
+            if (fit.length <= 0.0)
+                continue;
+            const double aligned = (fit.correlation * std::polar(1.0, omegaof(fit.frequency, tried.step) * shift)).real();
+            matched += aligned * aligned / fit.length;
+        }
+        if (matched > best) {
+            best = matched;
+            best_shift = shift;
+        }
+    }
+    tried.origin += best_shift;
+}
+
+} // namespace
+
+bool findgrid(const std::vector<float> &samples, grid &found)
+{
+    const auto searched = std::min(samples.size(), static_cast<std::size_t>(tuning::grid_search_seconds * work_rate));
+    const std::vector<float> changes = spectralchanges(samples, searched);
+    const double sound = firstsound(samples);
+
+    // Every tone length's best comb over a dozen tones or more, where the file holds them;
+    // then the clock refined over all of the first minute.
+    std::vector<candidate> candidates;
+    std::vector<comb> combs(max_tenths + 1);
+    double best_score = 0.0;
+    for (int tenths = 1; tenths <= max_tenths; ++tenths) {
+        const double tone = std::floor(tonelength(tenths)) * 2.0;
+        const double seconds = std::max(tuning::first_search_seconds, 12.0 * tone / work_rate);
+        const std::size_t hops = std::min(changes.size(), static_cast<std::size_t>((sound + seconds * work_rate) / hop_samples));
+        combs[tenths] = bestcomb(changes, hops, tenths, 1.0, tuning::clock_range,
+                                 0.002 / std::max(hops * hop_samples / work_rate, 1.0));
+        if (changes.size() > hops) {
+            const double reach = 0.002 / (hops * hop_samples / work_rate);
+            combs[tenths] = bestcomb(changes, changes.size(), tenths, combs[tenths].step / 2.0, reach,
+                                     0.002 / (changes.size() * hop_samples / work_rate));
+        }
+        if ((samples.size() - sound) / tone >= 12.0)
+            best_score = std::max(best_score, combs[tenths].score);
+    }
+    const double to = std::min<double>(samples.size(), sound + tuning::compare_seconds * work_rate);
+    for (int tenths = 1; tenths <= max_tenths; ++tenths) {
+        const double tone = std::floor(tonelength(tenths)) * 2.0;
+        // A file of a few tones has too few teeth to tell combs apart: try every length.
+        const bool few_tones = (samples.size() - sound) / tone < 12.0;
+        if (!few_tones && combs[tenths].score < tuning::comb_candidate_share * best_score)
+            continue;
+        candidate tried;
+        tried.tenths = tenths;
+        tried.step = combs[tenths].step;
+        tried.origin = combs[tenths].origin;
+        candidates.push_back(tried);
+        if (few_tones) {
+            // The comb may have fastened on anything; the first sound starts a tone.
+            tried.step = 2.0;
+            tried.origin = sound;
+            candidates.push_back(tried);
+        }
+    }
+    for (candidate &tried : candidates) {
+        fitcandidate(samples, sound, to, tried);
+        if (std::getenv("WAVDEBUG")) std::fprintf(stderr, "cand tenths %d step %.6f origin %.2f comb %.4f matched %.4f\n", tried.tenths, tried.step, tried.origin, combs[tried.tenths].score, tried.matched);
+    }
+    // Tones cut in two match as well as whole ones: of the lengths that match about as well as
+    // the best, the longest.
+    double best_matched = 0.0;
+    for (const candidate &tried : candidates)
+        best_matched = std::max(best_matched, tried.matched);
+    const candidate *chosen = nullptr;
+    for (const candidate &tried : candidates) {
+        if (tried.matched >= tuning::cut_tones_share * best_matched &&
+            (chosen == nullptr || tried.tenths > chosen->tenths ||
+             (tried.tenths == chosen->tenths && tried.matched > chosen->matched)))
+            chosen = &tried;
+    }
+    if (chosen == nullptr || best_matched <= 0.0)
+        return false;
+    candidate best = *chosen;
+    // The grid to a fraction of a sample: the clock from the tones' frequencies, then the
+    // teeth where the phases agree; once more with the tones in place.
+    best.step = clockfromfrequencies(samples, best, 0.2 * steadyof(best));
+    placetones(best, sound, to);
+    aligntones(samples, best, 0.036 * work_rate);
+    placetones(best, sound, to);
+    best.step = clockfromfrequencies(samples, best, 0.02 * steadyof(best));
+    placetones(best, sound, to);
+    aligntones(samples, best, 0.002 * work_rate);
+    found.tenths = best.tenths;
+    found.step = best.step;
+    found.origin = best.origin;
+    found.matched = best.matched;
+    return true;
+}
+
+} // namespace wavcreate

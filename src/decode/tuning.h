@@ -1,0 +1,49 @@
+// The converted-file decoder's thresholds, each tuned by measurement with
+// bench/decode_accuracy.py (random texts, every waveform, conversions and channels) unless its
+// note says otherwise.
+#pragma once
+
+namespace wavcreate::tuning {
+
+// A clock differs from 2000 per second by at most this fraction: sound cards differ by a
+// hundred parts in a million, a deliberate speed change of 0.2 % still decodes, with room.
+constexpr double clock_range = 0.006;
+
+// The first seconds of sound in which the tone length, the clock and the grid are sought; the
+// rest of the file is followed tone by tone.
+constexpr double grid_search_seconds = 60.0;
+constexpr double first_search_seconds = 16.0;
+
+// A tone length whose comb of tone starts fits this fraction of the best one's is tried by
+// matching; at most this many are tried.
+constexpr double comb_candidate_share = 0.4;
+constexpr int most_candidates = 8;
+
+// A tone length cut in two matches its halves as well as whole tones: of the lengths that
+// match this share of the best one's sound or more, the longest is taken.
+constexpr double cut_tones_share = 0.95;
+
+// How many seconds of sound the candidate tone lengths are compared over.
+constexpr double compare_seconds = 8.0;
+
+// Silence before the first tone shorter than this share of a tone is a converter's delay,
+// longer is spaces: converters add tens of milliseconds, a tone lasts 0.3 s or more.
+constexpr double leading_delay_share = 0.7;
+
+// Below this share of its energy matched by any code, a tone is silence in the first pass.
+constexpr double silent_match_share = 0.12;
+
+// The whole file: below this share of its sound matched by tones, it is not a file of tones.
+// White noise matches about 2 %, tones under noise as strong as themselves about 45 %.
+constexpr double tones_share = 0.2;
+
+// The grid follows each tone's measured timing with these loop gains (per tone): the first
+// moves the next start, the second the clock.
+constexpr double timing_gain = 0.4;
+constexpr double clock_gain = 0.04;
+
+// A character is decided when the likelihood of the best code beats the next by this many
+// nats (a factor of e^12, about 160 000).
+constexpr double decided_margin = 12.0;
+
+} // namespace wavcreate::tuning
