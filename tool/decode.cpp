@@ -38,8 +38,9 @@ void print_summary(const wavcreate::decode_result &result, const std::string &na
     else
         std::snprintf(confidence, sizeof confidence, "weakest tone %.0f%% sure (character %d)",
                       100.0 * result.weakest, result.weakest_position + 1);
-    std::fprintf(stderr, "wavcreate: %s: %zu tones, %d tenths per tone, %s, %s\n", name.c_str(),
-                 result.codes.size() + 1, result.tenths, result.waveform.c_str(), confidence);
+    std::fprintf(stderr, "wavcreate: %s: %s, %s per tone, %s, %s\n", name.c_str(),
+                 count_of(static_cast<long long>(result.codes.size()) + 1, "tone").c_str(),
+                 count_of(result.tenths, "tenth").c_str(), result.waveform.c_str(), confidence);
 }
 
 // Prints what the decoder found: the text, the summary unless quiet, and the undecided
@@ -51,9 +52,8 @@ int print_result(const wavcreate::decode_result &result, const std::string &name
         return exit_failed;
     }
     std::string undecided;
-    const std::string text = text_of_codes(result.codes, undecided) + '\n';
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    if (!write_standard_output(text_of_codes(result.codes, undecided) + '\n'))
+        return exit_failed;
     if (!quiet)
         print_summary(result, name);
     if (!undecided.empty()) {
@@ -77,9 +77,14 @@ int decode(const options &chosen)
         failure("cannot open " + name + ": " + error_text(errno));
         return exit_failed;
     }
-    const std::string file = read_all(stream);
+    std::string file;
+    const int error = read_all(stream, file);
     if (!from_standard_input)
         std::fclose(stream);
+    if (error != 0) {
+        failure("cannot read " + name + ": " + error_text(error));
+        return exit_failed;
+    }
     return print_result(wavcreate::decodewav(file), name, chosen.quiet);
 }
 

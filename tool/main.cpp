@@ -5,22 +5,29 @@
 
 namespace tool {
 
+// Runs the command the options name. Standard output is closed by hand at the end, so that
+// no write error is lost at exit.
 int run(int argc, char **argv)
 {
     options chosen;
     if (!read_options(argc, argv, chosen))
         return exit_usage;
+    int status = exit_ok;
     switch (chosen.to_run) {
     case command::help:
-        return show_usage();
+        status = show_usage();
+        break;
     case command::version:
-        return show_version();
+        status = show_version();
+        break;
     case command::decode:
-        return decode(chosen);
+        status = decode(chosen);
+        break;
     case command::render:
+        status = render(chosen);
         break;
     }
-    return render(chosen);
+    return close_standard_output(status);
 }
 
 } // namespace tool

@@ -22,4 +22,9 @@ std::string error_text(int error)
     return error != 0 ? std::strerror(error) : "unknown error";
 }
 
+std::string count_of(long long count, const char *noun)
+{
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 } // namespace tool

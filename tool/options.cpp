@@ -13,14 +13,15 @@ namespace {
 
 const char usage_text[] =
     "usage: wavcreate [OPTIONS] TEXT OUTPUT\n"
-    "       wavcreate --decode [-q] FILE\n"
+    "       wavcreate -d|--decode [-q] FILE\n"
     "\n"
     "Renders TEXT as one tone per character, plus a silent tone for the end of the text,\n"
     "into the 8-bit mono WAVE file OUTPUT at 2000 samples per second. Each tone's frequency\n"
     "is 31 times the character's Windows-1252 code; a space is a pause.\n"
     "\n"
-    "  TEXT                  UTF-8 text; - reads all of standard input (a leading\n"
-    "                        byte-order mark and one final newline are dropped)\n"
+    "  TEXT                  UTF-8 text, at most 1999 UTF-16 code units, each one tone (a\n"
+    "                        character beyond U+FFFF is two); - reads all of standard input\n"
+    "                        (a leading byte-order mark and one final newline are dropped)\n"
     "  OUTPUT                the file to create; - writes the WAVE stream to standard output\n"
     "  -t, --tenths=TENTHS   length of every tone in tenths of a second, 0 to 40 (default 5)\n"
     "  -w, --waveform=NAME   sine, square, sawtooth or triangle (default sine)\n"
@@ -52,16 +53,18 @@ bool is_waveform(const std::string &name)
     return name == "sine" || name == "square" || name == "sawtooth" || name == "triangle";
 }
 
-// A whole number of tenths, 0 to 40, in plain decimal digits: no sign, point or base prefix.
+// A whole number of tenths, 0 to 40, in plain decimal digits: no sign, point, space or base
+// prefix. Leading zeros are always allowed (007 and 040 alike), as a number's value does not
+// change with them.
 bool parse_tenths(const char *text, int32_t &tenths)
 {
     const std::size_t length = std::strlen(text);
-    if (length == 0 || length > 2 || std::strspn(text, "0123456789") != length)
+    if (length == 0 || std::strspn(text, "0123456789") != length)
         return false;
-    const int value = std::atoi(text);
-    if (value > wavcreate::max_tenths)
+    const char *significant = text + std::strspn(text, "0");
+    if (std::strlen(significant) > 2 || std::atoi(significant) > wavcreate::max_tenths)
         return false;
-    tenths = value;
+    tenths = std::atoi(significant);
     return true;
 }
 
@@ -147,16 +150,11 @@ bool read_options(int argc, char **argv, options &chosen)
     return read_operands(argc - optind, argv + optind, render_options, chosen);
 }
 
-int show_usage()
-{
-    std::fputs(usage_text, stdout);
-    return exit_ok;
-}
+int show_usage() { return write_standard_output(usage_text) ? exit_ok : exit_failed; }
 
 int show_version()
 {
-    std::puts("wavcreate " WAVCREATE_VERSION);
-    return exit_ok;
+    return write_standard_output("wavcreate " WAVCREATE_VERSION "\n") ? exit_ok : exit_failed;
 }
 
 } // namespace tool

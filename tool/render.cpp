@@ -48,14 +48,13 @@ int report_failure(const wavcreate::render_result &result, const std::string &na
     case render_status::written:
         return exit_ok;
     case render_status::text_too_long:
-        failure("the text is longer than 1999 characters");
-        break;
-    case render_status::path_too_long:
-        failure("cannot create " + name + ": the path is longer than 199 bytes");
+        // Each UTF-16 code unit is one tone, so a character beyond U+FFFF counts twice.
+        failure("the text is longer than 1999 UTF-16 code units, one tone each");
         break;
     case render_status::tenths_out_of_range:
         failure("the tone length must be 0 to 40 tenths");
         break;
+    case render_status::path_too_long: // the tool sets no limit of its own on the path
     case render_status::open_failed:
         failure("cannot create " + name + ": " + error_text(result.error));
         break;
@@ -68,20 +67,36 @@ int report_failure(const wavcreate::render_result &result, const std::string &na
     return exit_failed;
 }
 
+// The render of `text`, Windows-1252, to standard output or the file OUTPUT.
+wavcreate::render_result render_to(const std::string &text, const options &chosen)
+{
+    if (chosen.output == "-") {
+#if defined(_WIN32)
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+        return wavcreate::genwav(text.c_str(), stdout, chosen.tenths, chosen.waveform.c_str());
+    }
+    return wavcreate::genwav(text.c_str(), native_path(chosen.output).c_str(), chosen.tenths,
+                             chosen.waveform.c_str(), wavcreate::no_path_limit);
+}
+
 } // namespace
 
 int render(const options &chosen)
 {
-    const std::string &output = chosen.output;
-    const bool to_standard_output = output == "-";
+    const bool to_standard_output = chosen.output == "-";
     if (to_standard_output && is_terminal(stdout))
         return usage_error("standard output is a terminal: redirect it, or name an OUTPUT file");
 
     std::string utf8_text = chosen.text;
     if (chosen.text == "-") {
-        utf8_text = text_of_input(read_all(binary_standard_input()));
-        if (std::ferror(stdin) != 0)
-            return usage_error("cannot read standard input: " + error_text(errno));
+        std::string bytes;
+        const int error = read_all(binary_standard_input(), bytes);
+        if (error != 0) {
+            failure("cannot read standard input: " + error_text(error));
+            return exit_failed;
+        }
+        utf8_text = text_of_input(bytes);
         if (utf8_text.find('\0') != std::string::npos)
             return usage_error("standard input holds a NUL byte, which a text cannot carry");
     }
@@ -91,26 +106,16 @@ int render(const options &chosen)
     std::string text(wide_text.size() + 1, '\0');
     wavcreate::narrowtext(wide_text.c_str(), text.data(), text.size());
 
-    wavcreate::render_result result;
-    std::string name;
-    if (to_standard_output) {
-#if defined(_WIN32)
-        _setmode(_fileno(stdout), _O_BINARY);
-#endif
-        name = "standard output";
-        result = wavcreate::genwav(text.c_str(), stdout, chosen.tenths, chosen.waveform.c_str());
-    } else {
-        name = "'" + output + "'";
-        result = wavcreate::genwav(text.c_str(), native_path(output).c_str(), chosen.tenths,
-                                   chosen.waveform.c_str());
-    }
+    const std::string name = to_standard_output ? "standard output" : "'" + chosen.output + "'";
+    const wavcreate::render_result result = render_to(text, chosen);
     if (result.status != wavcreate::render_status::written)
         return report_failure(result, name);
     if (!chosen.quiet) {
-        std::fprintf(stderr, "wavcreate: %s: %d tones, %d samples, %.3f seconds, %lld bytes\n",
-                     to_standard_output ? "standard output" : output.c_str(), result.tones,
-                     result.sample_total, result.sample_total / 2000.0,
-                     44LL + result.sample_total);
+        std::fprintf(stderr, "wavcreate: %s: %s, %s, %.3f seconds, %s\n", name.c_str(),
+                     count_of(result.tones, "tone").c_str(),
+                     count_of(result.sample_total, "sample").c_str(),
+                     result.sample_total / wavcreate::sample_rate,
+                     count_of(44LL + result.sample_total, "byte").c_str());
     }
     return exit_ok;
 }

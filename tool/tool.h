@@ -39,11 +39,19 @@ int decode(const options &chosen);
 void failure(const std::string &message);
 int usage_error(const std::string &message);
 std::string error_text(int error);
+// "1 tone", "2 tones": `count` and the noun, plural unless the count is 1.
+std::string count_of(long long count, const char *noun);
 
-// streams.cpp: standard input and the files the tool names.
-std::string read_all(std::FILE *stream);
+// streams.cpp: standard input and output and the files the tool names.
+// Appends all that `stream` holds to `bytes`; returns 0, or the errno of a failed read.
+int read_all(std::FILE *stream, std::string &bytes);
 std::FILE *binary_standard_input();
 std::FILE *open_for_reading(const std::string &name);
+// Writes and flushes data to standard output; false after reporting a write error.
+bool write_standard_output(const std::string &bytes);
+// Flushes and closes standard output at the end of the tool, reporting a write error that
+// would otherwise be lost at exit; returns `status`, or 1 after such an error.
+int close_standard_output(int status);
 // The OUTPUT operand as the render opens it: UTF-16 on Windows, the bytes elsewhere.
 std::basic_string<wavcreate::path_char> native_path(const std::string &utf8);
 
