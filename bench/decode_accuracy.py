@@ -1,78 +1,150 @@
 #!/usr/bin/env python3
-"""How many characters `wavcreate --decode` gets right after the conversions a file meets in the
-wild: random printable Windows-1252 texts, rendered by the tool, converted by sox and ffmpeg,
-decoded, compared character by character. Prints a Markdown table for the README. Not a test:
-it takes minutes and needs sox and ffmpeg.
+"""How many characters `wavcreate --decode` gets right after the conversions and the channels a
+file meets in the wild. Random texts of 1 to 40 printable Windows-1252 characters are rendered
+by the tool in every waveform, converted (sox, ffmpeg, FLAC, MP3, Ogg/Vorbis) or sent through a
+channel (a clock off by 0.2 %, white noise, a room's reverberation), decoded and compared
+character by character: a character counts as right only if it is the same character at the
+same place. Prints Markdown tables for the README, one row per conversion and waveform, the
+tone lengths as columns, and how many decodes said "every character decided" (exit 0) with
+a wrong text. Not a test: it takes a long while and needs sox and ffmpeg.
 
-usage: decode_accuracy.py PATH_TO_WAVCREATE [TEXTS [CHARACTERS]]   (default 200 texts of 20)
+usage: decode_accuracy.py PATH_TO_WAVCREATE [--texts N] [--tenths 3,5,10] [--only NAME,...]
 """
+import argparse
 import concurrent.futures
 import os
 import random
+import struct
 import subprocess
-import sys
 import tempfile
+import wave
 
 # Each conversion as the command line it runs: {i} the tool's file, {o} the converted one.
 CONVERSIONS = [
-    ("sox, 44.1 kHz 16-bit", "sox {i} -r 44100 -b 16 {o}.wav"),
-    ("sox, 48 kHz 16-bit", "sox {i} -r 48000 -b 16 {o}.wav"),
-    ("ffmpeg, 44.1 kHz 16-bit", "ffmpeg -v error -i {i} -ar 44100 -c:a pcm_s16le {o}.wav"),
-    ("ffmpeg, 48 kHz 16-bit", "ffmpeg -v error -i {i} -ar 48000 -c:a pcm_s16le {o}.wav"),
-    ("sox, 48 kHz 24-bit stereo", "sox {i} -r 48000 -b 24 -c 2 {o}.wav"),
-    ("sox, 44.1 kHz 32-bit float", "sox {i} -r 44100 -e floating-point -b 32 {o}.wav"),
-    ("sox, 48 kHz, gain -6 dB, 50 ms leading silence", "sox {i} -r 48000 -b 16 {o}.wav gain -6 pad 0.05"),
-    ("ffmpeg, FLAC 48 kHz", "ffmpeg -v error -i {i} -ar 48000 {o}.flac"),
-    ("ffmpeg, Ogg/Vorbis 48 kHz", "ffmpeg -v error -i {i} -ar 48000 -c:a libvorbis {o}.ogg"),
-    ("ffmpeg, MP3 128 kbit/s 44.1 kHz", "ffmpeg -v error -i {i} -ar 44100 -b:a 128k {o}.mp3"),
+    ("ffmpeg, 44.1 kHz", "ffmpeg -v error -i {i} -ar 44100 -c:a pcm_s16le {o}.wav"),
+    ("ffmpeg, 48 kHz", "ffmpeg -v error -i {i} -ar 48000 -c:a pcm_s16le {o}.wav"),
+    ("sox, 48 kHz", "sox {i} -r 48000 -b 16 {o}.wav"),
+    ("sox -v, 44.1 kHz", "sox {i} -r 44100 -b 16 {o}.wav rate -v"),
+    ("FLAC 24-bit, 48 kHz", "sox {i} -r 48000 -b 24 {o}.flac"),
+    ("MP3 128 kbit/s", "ffmpeg -v error -i {i} -ar 44100 -b:a 128k {o}.mp3"),
+    ("Ogg/Vorbis 128 kbit/s", "ffmpeg -v error -i {i} -ar 48000 -c:a libvorbis -b:a 128k {o}.ogg"),
+    ("stereo, gain -9 dB, 80 ms of silence", "sox {i} -r 48000 -b 16 -c 2 {o}.wav gain -9 pad 0.08"),
 ]
-TENTHS = [1, 3, 5, 10]
+# Channels: {n} names a copy of the tool's file with white noise added at its own rate, so that
+# all the noise lies in the tones' band; the SNR is the tones' power over the noise's.
+CHANNELS = [
+    ("clock 0.2 % fast", "sox {i} -r 48000 -b 16 {o}.wav speed 1.002", None),
+    ("clock 0.2 % slow", "sox {i} -r 48000 -b 16 {o}.wav speed 0.998", None),
+    ("white noise, 6 dB SNR", "sox {n} -r 48000 -b 16 {o}.wav", 6.0),
+    ("white noise, 0 dB SNR", "sox {n} -r 48000 -b 16 {o}.wav", 0.0),
+    ("reverberation", "sox -G {i} -r 48000 -b 16 {o}.wav reverb", None),
+    ("6 dB noise, clock 0.2 % fast", "sox {n} -r 48000 -b 16 {o}.wav speed 1.002", 6.0),
+]
+WAVEFORMS = ["sine", "square", "sawtooth", "triangle"]
 # Printable Windows-1252: ASCII from the space on, the 27 characters at 0x80-0x9F, Latin-1.
 PRINTABLE = ([chr(c) for c in range(0x20, 0x7F)] +
              [bytes([b]).decode("cp1252") for b in range(0x80, 0xA0) if b not in (0x81, 0x8D, 0x8F, 0x90, 0x9D)] +
              [chr(c) for c in range(0xA0, 0x100)])
 
 
-def trial(tool, text, tenths, command):
-    """Characters right out of len(text) for one text, tone length and conversion."""
+def add_noise(path, out, snr_db, seed):
+    """The tool's 8-bit file plus white Gaussian noise, as a 16-bit file at the same rate."""
+    with wave.open(path) as w:
+        rate = w.getframerate()
+        samples = [(b - 127) / 127.0 for b in w.readframes(w.getnframes())]
+    power = sum(x * x for x in samples) / max(1, len(samples))
+    sigma = (power / 10 ** (snr_db / 10)) ** 0.5
+    rng = random.Random(seed)
+    # A quarter of full scale leaves room for the noise's peaks.
+    noisy = [max(-32767, min(32767, int(8000 * (x + rng.gauss(0.0, sigma))))) for x in samples]
+    with wave.open(out, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(struct.pack("<%dh" % len(noisy), *noisy))
+
+
+def trial(tool, text, tenths, waveform, command, snr, seed):
+    """(characters right, characters, exit 0 with a wrong text) for one decode."""
     with tempfile.TemporaryDirectory() as folder:
         original = os.path.join(folder, "original.wav")
-        subprocess.run([tool, "-q", "-t", str(tenths), "--", text, original], check=True)
+        subprocess.run([tool, "-q", "-t", str(tenths), "-w", waveform, "--", text, original], check=True)
+        noisy = os.path.join(folder, "noisy.wav")
+        if snr is not None:
+            add_noise(original, noisy, snr, seed)
         converted = os.path.join(folder, "converted")
-        subprocess.run(command.format(i=original, o=converted), shell=True, check=True,
+        subprocess.run(command.format(i=original, o=converted, n=noisy), shell=True, check=True,
                        stderr=subprocess.DEVNULL)
         output = [name for name in os.listdir(folder) if name.startswith("converted")][0]
         result = subprocess.run([tool, "-q", "--decode", os.path.join(folder, output)],
                                 capture_output=True)
-    decoded = result.stdout.decode("utf-8", "replace").rstrip("\n")
-    return sum(1 for a, b in zip(text, decoded) if a == b)
+    decoded = result.stdout.decode("utf-8", "replace")[:-1]
+    right = sum(1 for a, b in zip(text, decoded) if a == b)
+    return right, len(text), result.returncode == 0 and decoded != text
+
+
+def table(title, rows, tenths_list, tally):
+    print(f"### {title}")
+    print()
+    print("| | waveform | " + " | ".join(f"{t} tenths" for t in tenths_list) + " | exit 0, wrong |")
+    print("|---|---|" + "---|" * (len(tenths_list) + 1))
+    for name, command, snr in rows:
+        for waveform in WAVEFORMS:
+            cells = []
+            lies = cases = 0
+            for t in tenths_list:
+                right, total, wrong_ok, count = tally[(name, waveform, t)]
+                cells.append(f"{100.0 * right / max(1, total):.2f} %")
+                lies += wrong_ok
+                cases += count
+            print(f"| {name} | {waveform} | " + " | ".join(cells) + f" | {lies} of {cases} |")
+    print()
 
 
 def main():
-    tool = os.path.abspath(sys.argv[1])
-    texts = int(sys.argv[2]) if len(sys.argv) > 2 else 200
-    length = int(sys.argv[3]) if len(sys.argv) > 3 else 20
+    parser = argparse.ArgumentParser()
+    parser.add_argument("tool")
+    parser.add_argument("--texts", type=int, default=50, help="random texts per cell")
+    parser.add_argument("--tenths", default="1,3,5,10,40")
+    parser.add_argument("--channel-tenths", default="3,5,10")
+    parser.add_argument("--only", default="", help="comma-separated row names to run")
+    args = parser.parse_args()
+    tool = os.path.abspath(args.tool)
+    tenths_list = [int(t) for t in args.tenths.split(",")]
+    channel_tenths = [int(t) for t in args.channel_tenths.split(",")]
+    only = [name for name in args.only.split(",") if name]
     rng = random.Random(1)
-    samples = ["".join(rng.choice(PRINTABLE) for _ in range(length)) for _ in range(texts)]
-    right = {}
+    texts = ["".join(rng.choice(PRINTABLE) for _ in range(rng.randint(1, 40))) for _ in range(args.texts)]
+    rows = [(n, c, None) for n, c in CONVERSIONS]
+    jobs = {}
+    tally = {}
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
-        jobs = {}
-        for name, command in CONVERSIONS:
-            for tenths in TENTHS:
-                for text in samples:
-                    jobs[pool.submit(trial, tool, text, tenths, command)] = (name, tenths)
+        for group, group_tenths in ((rows, tenths_list), (CHANNELS, channel_tenths)):
+            for name, command, snr in group:
+                if only and name not in only:
+                    continue
+                for waveform in WAVEFORMS:
+                    for t in group_tenths:
+                        tally[(name, waveform, t)] = [0, 0, 0, 0]
+                        for index, text in enumerate(texts):
+                            job = pool.submit(trial, tool, text, t, waveform, command, snr, index)
+                            jobs[job] = (name, waveform, t)
         for job in concurrent.futures.as_completed(jobs):
-            key = jobs[job]
-            right[key] = right.get(key, 0) + job.result()
-    total = texts * length
-    print(f"{texts} random texts of {length} printable Windows-1252 characters, sine tones")
+            right, total, wrong_ok = job.result()
+            cell = tally[jobs[job]]
+            cell[0] += right
+            cell[1] += total
+            cell[2] += wrong_ok
+            cell[3] += 1
+    print(f"{args.texts} random texts of 1 to 40 printable Windows-1252 characters per cell, "
+          f"{sum(len(t) for t in texts)} characters")
     print()
-    print("| conversion | command | " + " | ".join(f"{t} tenths" for t in TENTHS) + " |")
-    print("|---|---|" + "---|" * len(TENTHS))
-    for name, command in CONVERSIONS:
-        shown = command.format(i="in.wav", o="out").replace("-v error ", "")
-        cells = " | ".join(f"{100.0 * right[(name, t)] / total:.2f} %" for t in TENTHS)
-        print(f"| {name} | `{shown}` | {cells} |")
+    selected = [r for r in rows if not only or r[0] in only]
+    if selected:
+        table("Conversions", selected, tenths_list, tally)
+    selected = [r for r in CHANNELS if not only or r[0] in only]
+    if selected:
+        table("Channels", selected, channel_tenths, tally)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Prints the lines of the README's Nth shell block: 1 is the install line, 2 the two commands
-# (build and render, build and test). CI and scripts/fresh-root.sh run them as written.
+# Prints the lines of the README's Nth shell block: 1 is its two commands, each installing what
+# it needs (then build and render, build and test). CI and scripts/fresh-root.sh run them as
+# written.
 # usage: readme-block.sh N
 set -eu
 awk -v want="$1" '/^```sh$/ {count++; inside = (count == want); next}

@@ -7,6 +7,7 @@ import os
 import pty
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -20,8 +21,9 @@ MANUAL = None
 RUNNER = os.environ.get("WAVCREATE_RUNNER", "").split()
 
 
-def run(*args, stdin=None, stdout=subprocess.PIPE):
-    return subprocess.run([*RUNNER, TOOL, *args], input=stdin, stdout=stdout,
+def run(*args, stdin=None, stdout=subprocess.PIPE, stdin_file=None):
+    """The tool's result for args; stdin is bytes to read, stdin_file an open descriptor."""
+    return subprocess.run([*RUNNER, TOOL, *args], input=stdin, stdin=stdin_file, stdout=stdout,
                           stderr=subprocess.PIPE)
 
 
@@ -50,14 +52,16 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result)
         self.assertEqual(result.stdout, b"")
         self.assertEqual(result.stderr.decode(),
-                         f"wavcreate: {self.out()}: 3 tones, 3000 samples, 1.500 seconds, "
+                         f"wavcreate: '{self.out()}': 3 tones, 3000 samples, 1.500 seconds, "
                          "3044 bytes\n")
         data = read(self.out())
         self.assertEqual(len(data), 3044)
         self.assertEqual(list(data[44:54]), [127, 132, 138, 144, 150, 156, 162, 168, 173, 179])
-        quiet = run("-q", "AB", self.out("quiet.wav"))
-        self.assertEqual((quiet.returncode, quiet.stdout, quiet.stderr), (0, b"", b""))
-        self.assertEqual(read(self.out("quiet.wav")), data)
+        for quiet_option in ["-q", "--quiet"]:
+            quiet = run(quiet_option, "AB", self.out("quiet.wav"))
+            self.assertEqual((quiet.returncode, quiet.stdout, quiet.stderr), (0, b"", b""),
+                             quiet_option)
+            self.assertEqual(read(self.out("quiet.wav")), data, quiet_option)
 
     def test_standard_output_carries_the_same_stream(self):
         for args in [["AB"], ["--waveform", "square", "-t", "7", "été"], ["-t0", ""]]:
@@ -78,13 +82,19 @@ class ToolTest(unittest.TestCase):
 
     def test_a_reader_that_stops_early_ends_the_tool_quietly(self):
         # 16 MB, far more than a pipe holds: the tool is still writing when the reader goes.
-        tool = subprocess.Popen([*RUNNER, TOOL, "-t", "40", "x" * 1999, "-"],
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.assertEqual(tool.stdout.read(100)[:4], b"RIFF")
-        tool.stdout.close()
-        self.assertNotEqual(tool.wait(timeout=60), 0)
-        self.assertEqual(tool.stderr.read(), b"")
-        tool.stderr.close()
+        # SIGPIPE ends it, as the shell's 141 shows, unless the signal is ignored: then the
+        # write fails and the status is 1. Either way nothing is said.
+        for ignore_sigpipe, status in [(False, -signal.SIGPIPE), (True, 1)]:
+            tool = subprocess.Popen(
+                [*RUNNER, TOOL, "-t", "40", "x" * 1999, "-"], stdout=subprocess.PIPE,
+                stderr=subprocess.PIPE,
+                preexec_fn=(lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN))
+                if ignore_sigpipe else None)
+            self.assertEqual(tool.stdout.read(100)[:4], b"RIFF")
+            tool.stdout.close()
+            self.assertEqual(tool.wait(timeout=60), status, ignore_sigpipe)
+            self.assertEqual(tool.stderr.read(), b"", ignore_sigpipe)
+            tool.stderr.close()
 
     def test_outputs_that_are_not_files(self):
         result = run("AB", "/dev/null")
@@ -105,18 +115,64 @@ class ToolTest(unittest.TestCase):
             (["AB", missing], f"wavcreate: cannot create '{missing}': No such file or directory"),
             (["AB", self.dir], f"wavcreate: cannot create '{self.dir}': Is a directory"),
             (["AB", "/dev/full"], "wavcreate: cannot write '/dev/full': No space left on device"),
-            (["x" * 2000, self.out()], "wavcreate: the text is longer than 1999 characters"),
+            (["x" * 2000, self.out()],
+             "wavcreate: the text is longer than 1999 UTF-16 code units, one tone each"),
         ]:
             result = run(*args)
             self.assertEqual((result.returncode, result.stdout), (1, b""), args)
             self.assertEqual(result.stderr.decode(), message + "\n", args)
         self.assertEqual(os.listdir(self.dir), [])
 
+    def test_long_output_paths(self):
+        # 300 bytes, past the 199 of WAVCreate's path buffer: the tool has no such buffer.
+        folder = os.path.join(self.dir, *["d" * 99] * 3)
+        os.makedirs(folder)
+        path = os.path.join(folder, "out.wav")
+        self.assertGreater(len(path), 300)
+        result = run("AB", path)
+        self.assertEqual(result.returncode, 0, result)
+        self.assertTrue(result.stderr.startswith(f"wavcreate: '{path}': 3 tones".encode()))
+        self.assertEqual(os.path.getsize(path), 3044)
+
+    def test_write_errors_on_standard_output_exit_1(self):
+        self.rendered("AB")
+        full = os.open("/dev/full", os.O_WRONLY)
+        self.addCleanup(os.close, full)
+        no_space = "No space left on device\n"
+        for args, message in [(["--help"], "write error: "), (["--version"], "write error: "),
+                              (["--decode", self.out("rendered-0.wav")], "write error: "),
+                              (["-q", "AB", "-"], "cannot write standard output: ")]:
+            result = run(*args, stdout=full)
+            self.assertEqual(result.returncode, 1, args)
+            self.assertEqual(result.stderr.decode(), "wavcreate: " + message + no_space, args)
+
+    def test_words_of_the_summaries(self):
+        # One tone, one tenth: the singular. Both summaries quote the file name alike.
+        path = self.out()
+        result = run("-t", "1", "", path)
+        self.assertEqual(result.stderr.decode(),
+                         f"wavcreate: '{path}': 1 tone, 200 samples, 0.100 seconds, 244 bytes\n")
+        result = run("--decode", path)
+        self.assertEqual(result.stderr.decode(),
+                         f"wavcreate: '{path}': 1 tone, 1 tenth per tone, sine, every tone exact\n")
+
+    def test_text_limit_counts_utf16_code_units(self):
+        # A character beyond U+FFFF is two code units, two tones (each a '?').
+        self.assertEqual(len(self.rendered("😀" * 999 + "x")), 44 + 2000 * 1000)
+        result = run("😀" * 1000, self.out("over.wav"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"longer than 1999 UTF-16 code units", result.stderr)
+        self.assertFalse(os.path.exists(self.out("over.wav")))
+
     def test_option_syntax(self):
         expected = self.rendered("-t", "7", "--waveform", "square", "AB")
         for args in [["-t7", "-wsquare"], ["--tenths=7", "--waveform=square"],
-                     ["--tenths", "7", "-w", "square"], ["-qt7", "-w", "square"]]:
+                     ["--tenths", "7", "-w", "square"], ["-qt7", "-w", "square"],
+                     ["-t", "007", "-w", "square"]]:
             self.assertEqual(self.rendered(*args, "AB"), expected, args)
+        # Leading zeros are always allowed.
+        self.assertEqual(self.rendered("-t", "040", "AB"), self.rendered("-t", "40", "AB"))
+        self.assertEqual(len(self.rendered("-t", "00", "AB")), 44)
         # Options may follow the operands; -- ends them, for a text that starts with -.
         self.assertEqual(len(self.rendered("--", "-x")), 44 + 3 * 1000)
         result = run("AB", self.out("late.wav"), "--tenths=1")
@@ -124,7 +180,7 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(os.path.getsize(self.out("late.wav")), 44 + 3 * 200)
 
     def test_usage_errors_exit_2(self):
-        for value in ["5.0", "0x5", "41", "-1", "99999999999", "5x", "", " 5"]:
+        for value in ["5.0", "0x5", "41", "0041", "-1", "99999999999", "5x", "", " 5"]:
             result = run("-t", value, "AB", self.out())
             self.assertEqual(result.returncode, 2, value)
             self.assertEqual(result.stderr.count(b"\n"), 2, value)  # the message, then the hint
@@ -136,6 +192,11 @@ class ToolTest(unittest.TestCase):
             self.assertEqual(result.returncode, 2, args)
             self.assertTrue(result.stderr.startswith(b"wavcreate: "), args)
         self.assertIn(b"sine, square, sawtooth or triangle", run("-w", "noise", "A", "-").stderr)
+        for option in ["-t", "--tenths", "-w", "--waveform"]:
+            result = run("AB", self.out(), option)
+            self.assertEqual(result.returncode, 2, option)
+            self.assertTrue(result.stderr.startswith(
+                f"wavcreate: option {option} needs a value\n".encode()), (option, result))
         # Invalid UTF-8: a stray continuation, an encoded surrogate, a code point beyond
         # U+10FFFF, a lead byte followed by another lead byte, an overlong slash.
         for text in [b"\xff\xfe", b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xc3\xc3", b"\xc0\xaf"]:
@@ -156,6 +217,18 @@ class ToolTest(unittest.TestCase):
         result = run("-", self.out(), stdin=b"x" * 2000 + b"\n")
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"longer than 1999", result.stderr)
+
+    def test_read_errors_on_standard_input_exit_1(self):
+        folder = os.open(self.dir, os.O_RDONLY)
+        self.addCleanup(os.close, folder)
+        for args, name in [(["-", self.out()], "standard input"),
+                           (["--decode", "-"], "standard input"),
+                           (["--decode", self.dir], f"'{self.dir}'")]:
+            result = run(*args, stdin_file=folder)
+            self.assertEqual((result.returncode, result.stdout), (1, b""), args)
+            self.assertEqual(result.stderr.decode(),
+                             f"wavcreate: cannot read {name}: Is a directory\n", args)
+        self.assertEqual(os.listdir(self.dir), [])
 
     def test_file_names_are_bytes(self):
         name = os.path.join(os.fsencode(self.dir), b"caf\xe9.wav")  # Latin-1, not UTF-8
@@ -192,11 +265,16 @@ class ToolTest(unittest.TestCase):
     def test_manual_page_and_help_agree(self):
         help_text = run("--help").stdout.decode()
         with open(MANUAL) as f:
-            manual = f.read().replace("\\-", "-").replace("\\fB", "").replace("\\fR", "")
+            manual = re.sub(r"\\f[BIR]", "", f.read().replace("\\-", "-"))
         options = set(re.findall(r"(?<![\w-])(--?[a-z][a-z-]*)", help_text))
         self.assertTrue({"--tenths", "--waveform", "--quiet"} <= options, options)
         for option in options:
             self.assertIn(option, manual, option)
+        # Both forms in the synopsis: rendering and reading back.
+        synopsis = manual.split(".SH SYNOPSIS")[1].split(".SH")[0]
+        words = set(re.findall(r"(?<![\w-])(--?[a-z][a-z-]*|[A-Z]+)", synopsis))
+        self.assertTrue({"TEXT", "OUTPUT", "-t", "-w", "-q", "-d", "--decode", "FILE"} <= words,
+                        words)
         for name in ("sine", "square", "sawtooth", "triangle", "0 to 40", "default 5"):
             self.assertIn(name, help_text)
             self.assertIn(name, manual)

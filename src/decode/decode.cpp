@@ -14,6 +14,7 @@ void decodeinput(std::FILE *input, decode_result &result)
     switch (in.kind) {
     case input_kind::failed:
         result.error = in.error;
+        result.read_error = in.read_error;
         return;
     case input_kind::pcm8:
         if (in.pcm8.empty()) {

@@ -46,6 +46,7 @@ enum class input_kind {
 struct input_read {
     input_kind kind = input_kind::failed;
     std::string error;
+    int read_error = 0; // errno of a failed read
     std::string pcm8;
     work_signal work;
 };

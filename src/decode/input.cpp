@@ -402,6 +402,7 @@ input_read readinput(std::FILE *input)
     case riff_probe::pcm8:
         if (source.error != 0) {
             result.error = std::strerror(source.error);
+            result.read_error = source.error;
             return result;
         }
         result.kind = input_kind::pcm8;
@@ -411,10 +412,13 @@ input_read readinput(std::FILE *input)
     }
     if (source.error != 0) {
         result.error = std::strerror(source.error);
+        result.read_error = source.error;
         return result;
     }
-    if (!readsound(source, result.work, result.error))
+    if (!readsound(source, result.work, result.error)) {
+        result.read_error = source.error;
         return result;
+    }
     result.kind = input_kind::converted;
     return result;
 }

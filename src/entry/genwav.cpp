@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 namespace wavcreate {
 
@@ -178,18 +179,21 @@ void rendertones(const char *text, int32_t tenths, const char *waveform, bool se
 }
 
 // The text, path and tone length limits, checked in this order.
-render_status checklimits(const char *text, const path_char *path, int32_t tenths)
+render_status checklimits(const char *text, const path_char *path, std::size_t path_limit,
+                          int32_t tenths)
 {
     if (std::strlen(text) > max_text_bytes)
         return render_status::text_too_long;
 #if defined(_WIN32)
     // The limit is on the path's UTF-8 form on every platform.
-    char narrow_path[max_path_bytes + 1];
-    if (path != nullptr &&
-        !narrowpath(reinterpret_cast<const char16_t *>(path), narrow_path, sizeof narrow_path))
-        return render_status::path_too_long;
+    if (path != nullptr && path_limit != no_path_limit) {
+        std::string narrow_path(path_limit + 1, '\0');
+        if (!narrowpath(reinterpret_cast<const char16_t *>(path), narrow_path.data(),
+                        narrow_path.size()))
+            return render_status::path_too_long;
+    }
 #else
-    if (path != nullptr && std::strlen(path) > max_path_bytes)
+    if (path != nullptr && std::strlen(path) > path_limit)
         return render_status::path_too_long;
 #endif
     if (tenths < 0 || tenths > max_tenths)
@@ -216,9 +220,9 @@ double tonelength(int32_t tenths)
 }
 
 render_result genwav(const char *text, const path_char *path, int32_t tenths,
-                     const char *waveform)
+                     const char *waveform, std::size_t path_limit)
 {
-    render_result result{checklimits(text, path, tenths), 0, 0, 0};
+    render_result result{checklimits(text, path, path_limit, tenths), 0, 0, 0};
     if (result.status != render_status::written)
         return result;
 
@@ -246,7 +250,7 @@ render_result genwav(const char *text, const path_char *path, int32_t tenths,
 
 render_result genwav(const char *text, std::FILE *stream, int32_t tenths, const char *waveform)
 {
-    render_result result{checklimits(text, nullptr, tenths), 0, 0, 0};
+    render_result result{checklimits(text, nullptr, no_path_limit, tenths), 0, 0, 0};
     if (result.status != render_status::written)
         return result;
 

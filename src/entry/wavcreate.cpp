@@ -52,9 +52,10 @@ wavcreate::render_status render(const wavcreate_char16 *wide_text, const wavcrea
 #if defined(_WIN32)
     // Windows opens the caller's UTF-16 path as it is.
     (void)narrow_path;
-    return wavcreate::genwav(text, path, tenths, "sine").status;
+    return wavcreate::genwav(text, path, tenths, "sine", wavcreate::max_path_bytes).status;
 #else
-    return wavcreate::genwav(text, path == nullptr ? nullptr : narrow_path, tenths, "sine")
+    return wavcreate::genwav(text, path == nullptr ? nullptr : narrow_path, tenths, "sine",
+                             wavcreate::max_path_bytes)
         .status;
 #endif
 }
