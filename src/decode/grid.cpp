@@ -27,8 +27,16 @@ constexpr int spectrum_bins = 37;
 // Spectra this many hops apart, frames that do not overlap, are compared for a change.
 constexpr int change_hops = frame_samples / hop_samples / 2;
 
+// An in-place radix-2 transform; `size` a power of two. The twists come from a table, so
+// that long transforms keep their precision.
 void fft(std::complex<float> *data, int size)
 {
+    static std::vector<std::complex<float>> twists;
+    if (static_cast<int>(twists.size()) != size / 2) {
+        twists.resize(static_cast<std::size_t>(size / 2));
+        for (int k = 0; k < size / 2; ++k)
+            twists[k] = std::polar(1.0f, static_cast<float>(-2.0 * pi * k / size));
+    }
     for (int i = 1, j = 0; i < size; ++i) {
         int bit = size >> 1;
         for (; j & bit; bit >>= 1)
@@ -38,14 +46,12 @@ void fft(std::complex<float> *data, int size)
             std::swap(data[i], data[j]);
     }
     for (int length = 2; length <= size; length <<= 1) {
-        const std::complex<float> turn = std::polar(1.0f, static_cast<float>(-2.0 * pi / length));
+        const int stride = size / length;
         for (int at = 0; at < size; at += length) {
-            std::complex<float> w = 1.0f;
             for (int k = 0; k < length / 2; ++k) {
-                const std::complex<float> odd = data[at + k + length / 2] * w;
+                const std::complex<float> odd = data[at + k + length / 2] * twists[k * stride];
                 data[at + k + length / 2] = data[at + k] - odd;
                 data[at + k] += odd;
-                w *= turn;
             }
         }
     }
@@ -155,6 +161,7 @@ comb bestcomb(const std::vector<float> &changes, std::size_t hops, int tenths, d
     for (double clock = centre - range; clock <= centre + range + 1e-12; clock += spacing) {
         comb found = fitcomb(changes, hops, samples * 2.0 * clock / hop_samples);
         found.step = 2.0 * clock;
+        if (std::getenv("COMBDEBUG") && tenths == atoi(std::getenv("COMBDEBUG"))) std::fprintf(stderr, "comb %d hops %zu clock %.6f score %.4f origin %.1f\n", tenths, hops, clock, found.score, found.origin);
         if (found.score > best.score)
             best = found;
     }
@@ -205,9 +212,10 @@ const std::vector<double> &foldedfrequencies()
     return frequencies;
 }
 
-// The sine of any phase, at any code's folded frequency, that best matches `length` work
-// samples from `start`. Every frequency turns its own phasor, side by side, so that the loop
-// over frequencies runs several at a time.
+// The sine of any phase and frequency up to 1050 Hz that best matches `length` work samples
+// from `start`: the peak of their spectrum, four times finer than the window, its frequency
+// between bins from the parabola through the peak. Free of the codes' frequencies, it matches
+// as well whatever the clock.
 tone_fit fittone(const std::vector<float> &samples, double start, double length, double step)
 {
     tone_fit fit;
@@ -215,43 +223,32 @@ tone_fit fittone(const std::vector<float> &samples, double start, double length,
     const long last = std::min(static_cast<long>(samples.size()), static_cast<long>(std::ceil(start + length)));
     if (last - first < 8)
         return fit;
-    const std::vector<double> &frequencies = foldedfrequencies();
-    const std::size_t count = frequencies.size();
-    std::vector<double> real(count), imaginary(count), turn_real(count), turn_imaginary(count);
-    std::vector<double> sum_real(count, 0.0), sum_imaginary(count, 0.0);
-    const auto restart = [&](long n) {
-        for (std::size_t f = 0; f < count; ++f) {
-            const double omega = 2.0 * pi * frequencies[f] / (sample_rate * step);
-            real[f] = std::cos(omega * (n - start));
-            imaginary[f] = -std::sin(omega * (n - start));
-            turn_real[f] = std::cos(omega);
-            turn_imaginary[f] = -std::sin(omega);
-        }
-    };
+    int size = 1;
+    while (size < 4 * (last - first))
+        size <<= 1;
+    std::vector<std::complex<float>> data(static_cast<std::size_t>(size));
     for (long n = first; n < last; ++n) {
-        // Phasors turned many times drift from unit length: set them afresh now and then.
-        if ((n - first) % 1024 == 0)
-            restart(n);
-        const double x = samples[n];
-        fit.energy += x * x;
-        for (std::size_t f = 0; f < count; ++f) {
-            sum_real[f] += x * real[f];
-            sum_imaginary[f] += x * imaginary[f];
-            const double turned = real[f] * turn_real[f] - imaginary[f] * turn_imaginary[f];
-            imaginary[f] = real[f] * turn_imaginary[f] + imaginary[f] * turn_real[f];
-            real[f] = turned;
-        }
+        data[static_cast<std::size_t>(n - first)] = samples[n];
+        fit.energy += static_cast<double>(samples[n]) * samples[n];
     }
+    fft(data.data(), size);
+    // Bin k is k / size cycles per work sample, k / size * sample_rate * step hertz.
+    const double hertz_per_bin = sample_rate * step / size;
+    const int lowest = std::max(1, static_cast<int>(20.0 / hertz_per_bin));
+    const int highest = std::min(size / 2 - 1, static_cast<int>(1050.0 / hertz_per_bin));
+    int peak = lowest;
+    for (int k = lowest; k <= highest; ++k) {
+        if (std::norm(data[k]) > std::norm(data[peak]))
+            peak = k;
+    }
+    const double left = std::abs(data[peak - 1]);
+    const double middle = std::abs(data[peak]);
+    const double right = std::abs(data[peak + 1]);
+    const double curve = left - 2.0 * middle + right;
+    const double between = curve < 0.0 ? std::clamp(0.5 * (left - right) / curve, -0.5, 0.5) : 0.0;
+    fit.frequency = (peak + between) * hertz_per_bin;
     fit.length = static_cast<double>(last - first);
-    double best = -1.0;
-    for (std::size_t f = 0; f < count; ++f) {
-        const std::complex<double> sum(sum_real[f], sum_imaginary[f]);
-        if (std::norm(sum) > best) {
-            best = std::norm(sum);
-            fit.frequency = frequencies[f];
-            fit.correlation = sum * std::complex<double>(0.0, 1.0);
-        }
-    }
+    fit.correlation = std::complex<double>(data[peak]) * std::complex<double>(0.0, 1.0);
     return fit;
 }
 
@@ -306,6 +303,7 @@ void fitcandidate(const std::vector<float> &samples, double from, double to, can
         const tone_fit &fit = tried.fits.back();
         if (fit.length > 0.0)
             matched += 2.0 * std::norm(fit.correlation) / fit.length;
+        // The frequency measured, not yet a code's: the clock decides which code it is.
     }
     const double energy = energybetween(samples, from, to);
     tried.matched = energy > 0.0 ? matched / energy : 0.0;
@@ -341,41 +339,13 @@ double nearestcode(double frequency)
 
 double offcode(double frequency) { return std::fabs(nearestcode(frequency) - frequency); }
 
-// The file's clock from the tones' own frequencies. Each tone's frequency is measured from how
-// far its phase turns between the halves of its window, the windows kept to the middle of the
-// tones, clear of a grid a few milliseconds off; the clock is the one that puts the most tones
-// on codes' frequencies. Codes come in pairs 1 Hz apart, so one tone cannot tell a clock 0.1 %
-// off from its neighbour; tones of several frequencies can. Each tone's frequency is then the
-// code's it lies on.
-double clockfromfrequencies(const std::vector<float> &samples, candidate &tried, double margin)
+// The factor within `reach` of 1 that puts the most of `measured` (frequencies at an assumed
+// clock, with weights) on codes' frequencies. Codes come in pairs 1 Hz apart, so one tone
+// cannot tell a clock 0.1 % off from its neighbour; tones of several frequencies can.
+double bestscale(const std::vector<std::pair<double, double>> &measured, double reach)
 {
-    const double steady = steadyof(tried);
-    const double half = (steady - 2.0 * margin) / 2.0;
-    if (half < 16.0)
-        return tried.step;
-    std::vector<std::pair<double, double>> measured; // (frequency at the assumed clock, weight)
-    std::vector<std::size_t> measured_tones;
-    double total = 0.0;
-    for (std::size_t k = 0; k < std::min(tried.fits.size(), tried.starts.size()); ++k) {
-        const tone_fit &fit = tried.fits[k];
-        if (fit.length < steady * 0.9 || fit.frequency < 50.0)
-            continue;
-        const double omega = omegaof(fit.frequency, tried.step);
-        const double start = tried.starts[k] + margin;
-        const std::complex<double> early = correlate(samples, start, half, omega);
-        const std::complex<double> late = correlate(samples, start + half, half, omega);
-        // The late half's phase is measured from its own start: take away the nominal turn.
-        const double turned = std::arg(late * std::polar(1.0, -omega * half) * std::conj(early));
-        const double weight = std::norm(early) + std::norm(late);
-        measured.push_back({fit.frequency * (1.0 + turned / (omega * half)), weight});
-        measured_tones.push_back(k);
-        total += weight;
-    }
-    if (measured.empty())
-        return tried.step;
     double best_cost = 1e300;
     double best_scale = 1.0;
-    constexpr double reach = 0.004;
     for (double scale = 1.0 - reach; scale <= 1.0 + reach; scale += 2e-6) {
         double cost = 0.0;
         for (const auto &[frequency, weight] : measured) {
@@ -387,10 +357,53 @@ double clockfromfrequencies(const std::vector<float> &samples, candidate &tried,
             best_scale = scale;
         }
     }
-    if (std::getenv("WAVDEBUG")) { std::fprintf(stderr, "clock: step %.6f origin %.2f margin %.1f scale %.6f\n", tried.step, tried.origin, margin, best_scale); for (auto &m : measured) std::fprintf(stderr, "   f %.3f w %.3g off %.3f\n", m.first, m.second, offcode(m.first*best_scale)); }
+    return best_scale;
+}
+
+// Sets the clock that puts the tones' measured frequencies on codes', and each tone's
+// frequency to its code's.
+void clockfrompeaks(candidate &tried)
+{
+    std::vector<std::pair<double, double>> measured;
+    for (const tone_fit &fit : tried.fits)
+        measured.push_back({fit.frequency, fit.length > 0.0 ? std::norm(fit.correlation) / fit.length : 0.0});
+    const double scale = bestscale(measured, tuning::clock_range + 0.001);
+    for (tone_fit &fit : tried.fits)
+        fit.frequency = nearestcode(fit.frequency * scale);
+    tried.step *= scale;
+}
+
+// The clock refined: each tone's frequency is measured again from how far its phase turns
+// between the halves of its window against its code's at the clock found so far; the windows
+// keep `margin` work samples clear of the tones' ends, for a grid a few milliseconds off.
+void clockfromphases(const std::vector<float> &samples, candidate &tried, double margin)
+{
+    const double steady = steadyof(tried);
+    const double half = (steady - 2.0 * margin) / 2.0;
+    if (half < 16.0)
+        return;
+    std::vector<std::pair<double, double>> measured;
+    std::vector<std::size_t> measured_tones;
+    for (std::size_t k = 0; k < std::min(tried.fits.size(), tried.starts.size()); ++k) {
+        const tone_fit &fit = tried.fits[k];
+        if (fit.length < steady * 0.9 || fit.frequency < 50.0)
+            continue;
+        const double omega = omegaof(fit.frequency, tried.step);
+        const double start = tried.starts[k] + margin;
+        const std::complex<double> early = correlate(samples, start, half, omega);
+        const std::complex<double> late = correlate(samples, start + half, half, omega);
+        // The late half's phase is measured from its own start: take away the nominal turn.
+        const double turned = std::arg(late * std::polar(1.0, -omega * half) * std::conj(early));
+        measured.push_back({fit.frequency * (1.0 + turned / (omega * half)), std::norm(early) + std::norm(late)});
+        measured_tones.push_back(k);
+    }
+    if (measured.empty())
+        return;
+    // Within half the distance to a pair's other code.
+    const double scale = bestscale(measured, 0.0004);
     for (std::size_t m = 0; m < measured.size(); ++m)
-        tried.fits[measured_tones[m]].frequency = nearestcode(measured[m].first * best_scale);
-    return tried.step * best_scale;
+        tried.fits[measured_tones[m]].frequency = nearestcode(measured[m].first * scale);
+    tried.step *= scale;
 }
 
 // Moves the teeth together by up to `reach` work samples to where every tone's sine starts at
@@ -485,12 +498,12 @@ bool findgrid(const std::vector<float> &samples, grid &found)
         return false;
     candidate best = *chosen;
     // The grid to a fraction of a sample: the clock from the tones' frequencies, then the
-    // teeth where the phases agree; once more with the tones in place.
-    best.step = clockfromfrequencies(samples, best, 0.2 * steadyof(best));
+    // teeth where the phases agree; the clock once more from the tones' phases, and the teeth.
+    clockfrompeaks(best);
     placetones(best, sound, to);
     aligntones(samples, best, 0.036 * work_rate);
     placetones(best, sound, to);
-    best.step = clockfromfrequencies(samples, best, 0.02 * steadyof(best));
+    clockfromphases(samples, best, 0.02 * steadyof(best));
     placetones(best, sound, to);
     aligntones(samples, best, 0.002 * work_rate);
     found.tenths = best.tenths;
