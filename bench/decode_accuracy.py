@@ -31,14 +31,17 @@ CONVERSIONS = [
     ("stereo, gain -9 dB, 80 ms of silence", "sox {i} -r 48000 -b 16 -c 2 {o}.wav gain -9 pad 0.08"),
 ]
 # Channels: {n} names a copy of the tool's file with white noise added at its own rate, so that
-# all the noise lies in the tones' band; the SNR is the tones' power over the noise's.
+# all the noise lies in the tones' band; the SNR is the tones' power over the noise's. They
+# take the file to 48 kHz keeping its whole band (sox's -b 99.7), so that what they measure is
+# the channel, not the resampler (see the conversions for that).
+FULL_BAND = "rate -v -b 99.7 48000"
 CHANNELS = [
-    ("clock 0.2 % fast", "sox {i} -r 48000 -b 16 {o}.wav speed 1.002", None),
-    ("clock 0.2 % slow", "sox {i} -r 48000 -b 16 {o}.wav speed 0.998", None),
-    ("white noise, 6 dB SNR", "sox {n} -r 48000 -b 16 {o}.wav", 6.0),
-    ("white noise, 0 dB SNR", "sox {n} -r 48000 -b 16 {o}.wav", 0.0),
-    ("reverberation", "sox -G {i} -r 48000 -b 16 {o}.wav reverb", None),
-    ("6 dB noise, clock 0.2 % fast", "sox {n} -r 48000 -b 16 {o}.wav speed 1.002", 6.0),
+    ("clock 0.2 % fast", "sox {i} -b 16 {o}.wav speed 1.002 " + FULL_BAND, None),
+    ("clock 0.2 % slow", "sox {i} -b 16 {o}.wav speed 0.998 " + FULL_BAND, None),
+    ("white noise, 6 dB SNR", "sox {n} -b 16 {o}.wav " + FULL_BAND, 6.0),
+    ("white noise, 0 dB SNR", "sox {n} -b 16 {o}.wav " + FULL_BAND, 0.0),
+    ("reverberation", "sox -G {i} -b 16 {o}.wav " + FULL_BAND + " reverb", None),
+    ("6 dB noise, clock 0.2 % fast", "sox {n} -b 16 {o}.wav speed 1.002 " + FULL_BAND, 6.0),
 ]
 WAVEFORMS = ["sine", "square", "sawtooth", "triangle"]
 # Printable Windows-1252: ASCII from the space on, the 27 characters at 0x80-0x9F, Latin-1.

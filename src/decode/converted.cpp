@@ -245,6 +245,7 @@ const char *choosewaveform(const std::vector<float> &samples, const grid &layout
             const double energy = centredtone(samples, layout.origin + t * length, layout.step, tone);
             matched += matchfirst(set, tone.data(), energy).share * energy;
         }
+        if (std::getenv("WAVDEBUG")) std::fprintf(stderr, "waveform %s matched %g\n", waveform, matched);
         if (matched > best) {
             best = matched;
             best_name = waveform;
@@ -529,6 +530,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         result.error = "the file is silent: there are no tones to decode";
         return false;
     }
+    if (std::getenv("WAVDUMP")) { FILE *f = std::fopen(std::getenv("WAVDUMP"), "wb"); std::fwrite(samples.data(), 4, samples.size(), f); std::fclose(f); }
     grid layout;
     if (!findgrid(samples, layout) || layout.matched < tuning::tones_share) {
         result.error = "not a file of tones: no tone length from 1 to 40 tenths matches its sound";

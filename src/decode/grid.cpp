@@ -168,7 +168,10 @@ comb bestcomb(const std::vector<float> &changes, std::size_t hops, int tenths, d
     return best;
 }
 
-// Where the sound first rises to a tenth of its loudest stretch of 8 ms, in work samples.
+// Where the sound first rises to a hundredth of the energy of its loudest stretch of 8 ms, in
+// work samples: within that stretch, the first sample past a twentieth of the level of the
+// 40 ms that follow. A tone starts at phase 0, and even one of 15 Hz is past that level
+// within half a millisecond.
 double firstsound(const std::vector<float> &samples)
 {
     constexpr std::size_t stretch = 32;
@@ -181,8 +184,18 @@ double firstsound(const std::vector<float> &samples)
     }
     const float loudest = levels.empty() ? 0.0f : *std::max_element(levels.begin(), levels.end());
     for (std::size_t i = 0; i < levels.size(); ++i) {
-        if (levels[i] >= 0.01f * loudest)
-            return static_cast<double>(i * stretch);
+        if (levels[i] < 0.01f * loudest)
+            continue;
+        const std::size_t from = i > 0 ? (i - 1) * stretch : 0;
+        const std::size_t to = std::min(samples.size(), (i + 1) * stretch);
+        float peak = 0.0f;
+        for (std::size_t n = from; n < std::min(samples.size(), from + 5 * stretch + 160); ++n)
+            peak = std::max(peak, std::fabs(samples[n]));
+        for (std::size_t n = from; n < to; ++n) {
+            if (std::fabs(samples[n]) >= 0.05f * peak)
+                return static_cast<double>(n);
+        }
+        return static_cast<double>(i * stretch);
     }
     return 0.0;
 }
@@ -212,10 +225,28 @@ const std::vector<double> &foldedfrequencies()
     return frequencies;
 }
 
+double omegaof(double frequency, double step) { return 2.0 * pi * frequency / (sample_rate * step); }
+
+// The correlation of samples [first, last) with e^(-i w (n - first)), times i.
+std::complex<double> plaincorrelation(const std::vector<float> &samples, long first, long last, double omega)
+{
+    std::complex<double> sum = 0.0;
+    std::complex<double> phasor;
+    const std::complex<double> turn = std::polar(1.0, -omega);
+    for (long n = first; n < last; ++n) {
+        // A phasor turned many times drifts from unit length: set it afresh now and then.
+        if ((n - first) % 256 == 0)
+            phasor = std::polar(1.0, -omega * (n - first));
+        sum += static_cast<double>(samples[n]) * phasor;
+        phasor *= turn;
+    }
+    return sum * std::complex<double>(0.0, 1.0);
+}
+
 // The sine of any phase and frequency up to 1050 Hz that best matches `length` work samples
-// from `start`: the peak of their spectrum, four times finer than the window, its frequency
-// between bins from the parabola through the peak. Free of the codes' frequencies, it matches
-// as well whatever the clock.
+// from `start`: the peak of their spectrum through a Hann window, four times finer than the
+// window, its frequency between bins from the peak's shape. Free of the codes' frequencies, it
+// matches as well whatever the clock.
 tone_fit fittone(const std::vector<float> &samples, double start, double length, double step)
 {
     tone_fit fit;
@@ -228,7 +259,9 @@ tone_fit fittone(const std::vector<float> &samples, double start, double length,
         size <<= 1;
     std::vector<std::complex<float>> data(static_cast<std::size_t>(size));
     for (long n = first; n < last; ++n) {
-        data[static_cast<std::size_t>(n - first)] = samples[n];
+        // A Hann window, twice its usual height: a sine's peak is then as high as without one.
+        const double window = 1.0 - std::cos(2.0 * pi * (n - first + 0.5) / (last - first));
+        data[static_cast<std::size_t>(n - first)] = static_cast<float>(samples[n] * window);
         fit.energy += static_cast<double>(samples[n]) * samples[n];
     }
     fft(data.data(), size);
@@ -241,14 +274,18 @@ tone_fit fittone(const std::vector<float> &samples, double start, double length,
         if (std::norm(data[k]) > std::norm(data[peak]))
             peak = k;
     }
-    const double left = std::abs(data[peak - 1]);
-    const double middle = std::abs(data[peak]);
-    const double right = std::abs(data[peak + 1]);
+    // A Hann window's peak is close to a Gaussian: a parabola through the logarithms of the
+    // three highest bins finds its top.
+    const double left = std::log(std::abs(data[peak - 1]) + 1e-30);
+    const double middle = std::log(std::abs(data[peak]) + 1e-30);
+    const double right = std::log(std::abs(data[peak + 1]) + 1e-30);
     const double curve = left - 2.0 * middle + right;
     const double between = curve < 0.0 ? std::clamp(0.5 * (left - right) / curve, -0.5, 0.5) : 0.0;
     fit.frequency = (peak + between) * hertz_per_bin;
     fit.length = static_cast<double>(last - first);
-    fit.correlation = std::complex<double>(data[peak]) * std::complex<double>(0.0, 1.0);
+    // The match itself without the window: a window weighs a tone that fills part of it by
+    // where it lies, not by its energy.
+    fit.correlation = plaincorrelation(samples, first, last, omegaof(fit.frequency, step));
     return fit;
 }
 
@@ -288,42 +325,55 @@ double energybetween(const std::vector<float> &samples, double from, double to)
 }
 
 // How much of the sound from `from` to `to` the tones of `tried` match, each a sine of any
-// phase at some code's folded frequency over the part of the tone every waveform keeps steady
-// (the sine leaves its last 100 samples silent).
+// phase and frequency: over the part of the tone that the sine leaves sounding (all but its
+// last 100 samples, silent) or over the whole tone, as the other waveforms sound, whichever
+// matches more. A window longer than the tones it looks at matches less of them.
 void fitcandidate(const std::vector<float> &samples, double from, double to, candidate &tried)
 {
     const double steady = steadyof(tried);
     if (steady < 8.0)
         return;
     placetones(tried, from, to);
+    const double whole = std::floor(tonelength(tried.tenths)) * tried.step;
     tried.fits.clear();
-    double matched = 0.0;
+    double matched_steady = 0.0;
+    double matched_whole = 0.0;
+    const auto matched = [](const tone_fit &fit) {
+        return fit.length > 0.0 ? 2.0 * std::norm(fit.correlation) / fit.length : 0.0;
+    };
     for (double start : tried.starts) {
-        tried.fits.push_back(fittone(samples, start, steady, tried.step));
-        const tone_fit &fit = tried.fits.back();
-        if (fit.length > 0.0)
-            matched += 2.0 * std::norm(fit.correlation) / fit.length;
         // The frequency measured, not yet a code's: the clock decides which code it is.
+        tried.fits.push_back(fittone(samples, start, steady, tried.step));
+        matched_steady += matched(tried.fits.back());
+        matched_whole += matched(fittone(samples, start, whole, tried.step));
     }
     const double energy = energybetween(samples, from, to);
-    tried.matched = energy > 0.0 ? matched / energy : 0.0;
+    tried.matched = energy > 0.0 ? std::max(matched_steady, matched_whole) / energy : 0.0;
 }
 
 // The correlation of `length` work samples from `start` with e^(-i w (n - start)) at one
 // frequency, times i: for a sine of that frequency starting at phase 0 at `start`, a positive
-// real number.
+// real number, half the sine's amplitude times the length. The samples are weighed by a Hann
+// window, so that other frequencies in the window (a waveform's harmonics, a neighbouring tone)
+// leak little into it.
 std::complex<double> correlate(const std::vector<float> &samples, double start, double length,
                                double omega)
 {
     const long first = std::max(0L, static_cast<long>(std::ceil(start)));
     const long last = std::min(static_cast<long>(samples.size()), static_cast<long>(std::ceil(start + length)));
     std::complex<double> sum = 0.0;
-    for (long n = first; n < last; ++n)
-        sum += static_cast<double>(samples[n]) * std::polar(1.0, -omega * (n - start));
+    std::complex<double> phasor;
+    const std::complex<double> turn = std::polar(1.0, -omega);
+    for (long n = first; n < last; ++n) {
+        // A phasor turned many times drifts from unit length: set it afresh now and then.
+        if ((n - first) % 256 == 0)
+            phasor = std::polar(1.0, -omega * (n - start));
+        const double window = 1.0 - std::cos(2.0 * pi * (n - start) / length);
+        sum += static_cast<double>(samples[n]) * window * phasor;
+        phasor *= turn;
+    }
     return sum * std::complex<double>(0.0, 1.0);
 }
-
-double omegaof(double frequency, double step) { return 2.0 * pi * frequency / (sample_rate * step); }
 
 // The code's folded frequency nearest to `frequency`.
 double nearestcode(double frequency)
@@ -339,38 +389,63 @@ double nearestcode(double frequency)
 
 double offcode(double frequency) { return std::fabs(nearestcode(frequency) - frequency); }
 
-// The factor within `reach` of 1 that puts the most of `measured` (frequencies at an assumed
-// clock, with weights) on codes' frequencies. Codes come in pairs 1 Hz apart, so one tone
-// cannot tell a clock 0.1 % off from its neighbour; tones of several frequencies can.
-double bestscale(const std::vector<std::pair<double, double>> &measured, double reach)
+// The factors within `reach` of 1 that put the most of `measured` (frequencies at the clock
+// of `step`, with weights) on codes' frequencies, each within `tolerance` hertz counting alike,
+// nearest to the library's clock first. Codes come in pairs 1 Hz apart, so a few tones fit a
+// clock 0.1 % off as well, each on its pair's other code; the tones' timing tells them apart.
+// A tolerance keeps a tone whose waveform folds a harmonic a few hertz from its own frequency,
+// and so measures it off, from pulling the rest.
+std::vector<double> clockscales(const std::vector<std::pair<double, double>> &measured, double step,
+                                double reach, double tolerance)
 {
-    double best_cost = 1e300;
-    double best_scale = 1.0;
+    double total = 0.0;
+    for (const auto &entry : measured)
+        total += entry.second;
+    std::vector<std::pair<double, double>> costs; // (scale, cost)
+    double least = 1e300;
     for (double scale = 1.0 - reach; scale <= 1.0 + reach; scale += 2e-6) {
         double cost = 0.0;
         for (const auto &[frequency, weight] : measured) {
-            const double off = std::min(offcode(frequency * scale), 0.5);
+            const double off = std::min(offcode(frequency * scale), tolerance);
             cost += weight * off * off;
         }
-        if (cost < best_cost) {
-            best_cost = cost;
-            best_scale = scale;
-        }
+        costs.push_back({scale, cost});
+        least = std::min(least, cost);
     }
-    return best_scale;
+    // The bottoms of the dips that fit about as well as the best: a fiftieth of a hertz is
+    // what a measurement of a clean tone may miss by.
+    std::vector<double> scales;
+    for (std::size_t i = 1; i + 1 < costs.size(); ++i) {
+        const double cost = costs[i].second;
+        if (cost <= costs[i - 1].second && cost <= costs[i + 1].second && cost <= 2.0 * least + total * 0.0004)
+            scales.push_back(costs[i].first);
+    }
+    std::sort(scales.begin(), scales.end(), [&](double a, double b) {
+        return std::fabs(step * a - 2.0) < std::fabs(step * b - 2.0);
+    });
+    if (scales.size() > 4)
+        scales.resize(4);
+    if (scales.empty())
+        scales.push_back(1.0);
+    return scales;
 }
 
-// Sets the clock that puts the tones' measured frequencies on codes', and each tone's
-// frequency to its code's.
-void clockfrompeaks(candidate &tried)
+// The clocks that put the tones' measured frequencies on codes', each with every tone's
+// frequency set to its code's.
+std::vector<candidate> clockfrompeaks(const candidate &tried)
 {
     std::vector<std::pair<double, double>> measured;
     for (const tone_fit &fit : tried.fits)
         measured.push_back({fit.frequency, fit.length > 0.0 ? std::norm(fit.correlation) / fit.length : 0.0});
-    const double scale = bestscale(measured, tuning::clock_range + 0.001);
-    for (tone_fit &fit : tried.fits)
-        fit.frequency = nearestcode(fit.frequency * scale);
-    tried.step *= scale;
+    std::vector<candidate> clocks;
+    for (double scale : clockscales(measured, tried.step, tuning::clock_range + 0.001, 0.3)) {
+        candidate clocked = tried;
+        for (tone_fit &fit : clocked.fits)
+            fit.frequency = nearestcode(fit.frequency * scale);
+        clocked.step *= scale;
+        clocks.push_back(clocked);
+    }
+    return clocks;
 }
 
 // The clock refined: each tone's frequency is measured again from how far its phase turns
@@ -400,22 +475,23 @@ void clockfromphases(const std::vector<float> &samples, candidate &tried, double
     if (measured.empty())
         return;
     // Within half the distance to a pair's other code.
-    const double scale = bestscale(measured, 0.0004);
+    const double scale = clockscales(measured, tried.step, 0.0004, 0.05).front();
+    if (std::getenv("WAVDEBUG")) { std::fprintf(stderr, "phases: step %.6f margin %.1f scale %.7f\n", tried.step, margin, scale); for (auto &m : measured) std::fprintf(stderr, "   f %.4f w %.3g\n", m.first, m.second); }
     for (std::size_t m = 0; m < measured.size(); ++m)
         tried.fits[measured_tones[m]].frequency = nearestcode(measured[m].first * scale);
     tried.step *= scale;
 }
 
 // Moves the teeth together by up to `reach` work samples to where every tone's sine starts at
-// phase 0: the phases of tones of many frequencies agree on one shift only.
-void aligntones(const std::vector<float> &samples, candidate &tried, double reach)
+// phase 0: the phases of tones of many frequencies agree on one shift only. Returns how well
+// they agree at the best shift.
+double aligntones(const std::vector<float> &samples, candidate &tried, double reach, double sound)
 {
     const double steady = steadyof(tried);
     tried.fits.resize(std::min(tried.fits.size(), tried.starts.size()));
     for (std::size_t k = 0; k < tried.fits.size(); ++k)
         tried.fits[k].correlation = correlate(samples, tried.starts[k], steady, omegaof(tried.fits[k].frequency, tried.step));
-    double best = -1.0;
-    double best_shift = 0.0;
+    std::vector<double> agreement;
     for (double shift = -reach; shift <= reach; shift += 0.05) {
         double matched = 0.0;
         for (const tone_fit &fit : tried.fits) {
@@ -424,12 +500,30 @@ void aligntones(const std::vector<float> &samples, candidate &tried, double reac
             const double aligned = (fit.correlation * std::polar(1.0, omegaof(fit.frequency, tried.step) * shift)).real();
             matched += aligned * aligned / fit.length;
         }
-        if (matched > best) {
-            best = matched;
-            best_shift = shift;
+        agreement.push_back(matched);
+    }
+    const double best = *std::max_element(agreement.begin(), agreement.end());
+    // A tone or two agree as well every half period of their frequencies: of the shifts that
+    // agree about as well as the best, the one that puts a tooth nearest where the sound starts.
+    const double tone = std::floor(tonelength(tried.tenths)) * tried.step;
+    double wanted = std::fmod(sound - tried.origin, tone);
+    if (wanted > tone / 2)
+        wanted -= tone;
+    if (wanted < -tone / 2)
+        wanted += tone;
+    double chosen = 0.0;
+    double nearest = 1e300;
+    for (std::size_t i = 0; i < agreement.size(); ++i) {
+        const bool peak = (i == 0 || agreement[i] >= agreement[i - 1]) &&
+                          (i + 1 == agreement.size() || agreement[i] >= agreement[i + 1]);
+        const double shift = -reach + 0.05 * static_cast<double>(i);
+        if (peak && agreement[i] >= 0.9 * best && std::fabs(shift - wanted) < nearest) {
+            nearest = std::fabs(shift - wanted);
+            chosen = shift;
         }
     }
-    tried.origin += best_shift;
+    tried.origin += chosen;
+    return best;
 }
 
 } // namespace
@@ -496,16 +590,25 @@ bool findgrid(const std::vector<float> &samples, grid &found)
     }
     if (chosen == nullptr || best_matched <= 0.0)
         return false;
-    candidate best = *chosen;
-    // The grid to a fraction of a sample: the clock from the tones' frequencies, then the
-    // teeth where the phases agree; the clock once more from the tones' phases, and the teeth.
-    clockfrompeaks(best);
-    placetones(best, sound, to);
-    aligntones(samples, best, 0.036 * work_rate);
+    // The grid to a fraction of a sample: the clock from the tones' frequencies, then from
+    // their phases, then the teeth where the phases agree, for each clock the frequencies
+    // allow; the clock whose teeth agree best, once more, and the teeth.
+    candidate best;
+    double agreed = -1.0;
+    for (candidate &clocked : clockfrompeaks(*chosen)) {
+        placetones(clocked, sound, to);
+        clockfromphases(samples, clocked, 0.2 * steadyof(clocked));
+        placetones(clocked, sound, to);
+        const double agreement = aligntones(samples, clocked, 0.036 * work_rate, sound);
+        if (agreement > agreed) {
+            agreed = agreement;
+            best = clocked;
+        }
+    }
     placetones(best, sound, to);
     clockfromphases(samples, best, 0.02 * steadyof(best));
     placetones(best, sound, to);
-    aligntones(samples, best, 0.002 * work_rate);
+    aligntones(samples, best, 0.002 * work_rate, sound);
     found.tenths = best.tenths;
     found.step = best.step;
     found.origin = best.origin;
