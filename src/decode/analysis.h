@@ -4,9 +4,12 @@
 
 #include "decode/decode_parts.h"
 
+#include <complex>
 #include <vector>
 
 namespace wavcreate {
+
+constexpr double pi = 3.14159265358979323846;
 
 // The tones' layout in the sound.
 struct grid {
@@ -19,6 +22,9 @@ struct grid {
 // Finds the tone length, the clock and the first tone's start. False when the sound holds no
 // tone length's comb of tones at all.
 bool findgrid(const std::vector<float> &samples, grid &found);
+
+// An in-place radix-2 Fourier transform; `size` a power of two.
+void fft(std::complex<float> *data, int size);
 
 // The samples of one tone of `code` (a Windows-1252 byte, 0 for silence) at `tenths`, as the
 // library writes them, each the file's byte less silence's 127.

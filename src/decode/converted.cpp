@@ -16,8 +16,6 @@ namespace wavcreate {
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
-
 // Every code's byte; 0 stands for silence, which is what a space and the text's end render.
 constexpr int code_count = 256;
 bool iscandidate(int code) { return code != ' '; }
@@ -226,9 +224,9 @@ struct tone_read {
     first_match first;
     double offset = 0.0;       // measured timing, in samples of the library's rate
     double offset_variance = 1e30;
-    int code = 0;
-    double margin = 0.0;       // nats
-    bool damaged = false;
+    int code = 0;              // as last decided
+    double margin = 0.0;       // of the last decision, nats
+    bool trusted = false;      // the last decision is sure enough to measure the channel on
 };
 
 // Which waveform's tones match the first tones best.
@@ -266,6 +264,8 @@ std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_s
         read.start = start;
         const double energy = centredtone(samples, start, step, tone);
         read.first = matchfirst(set, tone.data(), energy);
+        read.code = read.first.code;
+        read.trusted = read.first.code == 0 || read.first.runner_up <= 0.5 * read.first.share;
         double next = start + set.samples * step;
         if (read.first.code != 0) {
             read.offset_variance = timingof(set, read.first, tone.data(), read.offset);
@@ -322,8 +322,85 @@ constexpr int most_filter_samples = 1 << 17;
 struct channel {
     std::vector<double> filter = std::vector<double>(filter_taps, 0.0); // tap j: delay j - filter_half
     double offset = 0.0;
-    double noise = 0.0; // variance per sample of what the filtered tones leave over
+    double noise = 0.0;     // variance per sample of what the filtered tones leave over
+    bool band_cut = false;  // the file keeps nothing near 1000 Hz (band_edge_filter applies)
+    int spill = filter_half; // how far a tone reaches past its ends, through the filters
 };
+
+// A converter that keeps 95 % of the band (sox's rate, at any quality) removes the tones of
+// 'a', 'à' and 'Ÿ' (992 and 993 Hz once folded) and leaves their starts, ends and the 8-bit
+// encoding's small errors below 950 Hz. To match what it leaves, every code's tone is seen
+// through a steep low-pass with its edge there: flat to about 940 Hz, below -80 dB from about
+// 980 Hz (a Kaiser-windowed sinc of 255 taps at 2000 per second).
+constexpr int band_edge_half = 127;
+
+const std::vector<double> &bandedgefilter()
+{
+    static const std::vector<double> taps = [] {
+        constexpr double cutoff = 960.0 / sample_rate;
+        constexpr double beta = 8.0;
+        std::vector<double> all(2 * band_edge_half + 1);
+        double sum = 0.0;
+        for (int j = -band_edge_half; j <= band_edge_half; ++j) {
+            const double sinc = j == 0 ? 1.0 : std::sin(2.0 * pi * cutoff * j) / (2.0 * pi * cutoff * j);
+            const double edge = static_cast<double>(j) / (band_edge_half + 1);
+            all[j + band_edge_half] = sinc * besseli0(beta * std::sqrt(1.0 - edge * edge)) / besseli0(beta);
+            sum += all[j + band_edge_half];
+        }
+        for (double &tap : all)
+            tap /= sum;
+        return all;
+    }();
+    return taps;
+}
+
+// `signal` through `filter` (taps centred on the middle one), the output reaching half the
+// filter's length past each end.
+std::vector<float> filtered(const float *signal, int length, const std::vector<double> &filter)
+{
+    const int half = static_cast<int>(filter.size() / 2);
+    std::vector<float> out(static_cast<std::size_t>(length + 2 * half));
+    for (int m = 0; m < length + 2 * half; ++m) {
+        double sum = 0.0;
+        const int first = std::max(0, m - 2 * half);
+        const int last = std::min(length - 1, m);
+        for (int n = first; n <= last; ++n)
+            sum += filter[static_cast<std::size_t>(m - n)] * signal[n];
+        out[static_cast<std::size_t>(m)] = static_cast<float>(sum);
+    }
+    return out;
+}
+
+// The power of `signal` between two frequencies (Hz at the library's rate), averaged over
+// Hann-windowed stretches of about a second.
+double bandpower(const std::vector<float> &signal, double low, double high)
+{
+    constexpr int size = 2048;
+    std::vector<std::complex<float>> data(size);
+    double power = 0.0;
+    for (std::size_t at = 0; at + size <= signal.size(); at += size / 2) {
+        for (int n = 0; n < size; ++n)
+            data[n] = signal[at + n] * static_cast<float>(0.5 - 0.5 * std::cos(2.0 * pi * (n + 0.5) / size));
+        fft(data.data(), size);
+        for (int k = static_cast<int>(low / sample_rate * size); k <= static_cast<int>(high / sample_rate * size); ++k)
+            power += std::norm(data[k]);
+    }
+    return power;
+}
+
+// Whether the file lost its top band: against what the first pass's tones hold there (at
+// least the 8-bit encoding's errors, spread over the whole band), the file holds a hundredth
+// or less. A converter that keeps the band loses a few decibels at most.
+bool losttopband(const std::vector<float> &heard, const std::vector<float> &sent)
+{
+    const double heard_top = bandpower(heard, 985.0, 998.0);
+    const double heard_rest = bandpower(heard, 20.0, 940.0);
+    const double sent_top = bandpower(sent, 985.0, 998.0);
+    const double sent_rest = bandpower(sent, 20.0, 940.0);
+    if (heard_rest <= 0.0 || sent_rest <= 0.0 || sent_top <= 0.0)
+        return false;
+    return heard_top / heard_rest < 0.01 * sent_top / sent_rest;
+}
 
 // Solves the symmetric positive system `matrix` x = `right` in place (Cholesky).
 bool solve(std::vector<double> &matrix, std::vector<double> &right, int size)
@@ -357,7 +434,11 @@ bool solve(std::vector<double> &matrix, std::vector<double> &right, int size)
     return true;
 }
 
-channel measurechannel(const std::vector<float> &samples, const tone_set &set, const std::vector<tone_read> &reads, double step)
+// Measures the channel on the first tones as last decided, leaving out those not trusted. A
+// first measurement may find the top band lost (`look_for_cut`); later ones keep what the
+// first found, and learn the converter's edge from tones it cut that were decided since.
+channel measurechannel(const std::vector<float> &samples, const tone_set &set, const std::vector<tone_read> &reads,
+                       double step, bool look_for_cut)
 {
     channel measured;
     measured.filter[filter_half] = 1.0;
@@ -367,15 +448,19 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
     std::vector<float> sent(static_cast<std::size_t>(count), 0.0f);
     extract(samples, reads[0].start, step, count, heard.data());
     for (int t = 0; t < tones; ++t) {
-        const first_match &match = reads[t].first;
         float *at = &sent[static_cast<std::size_t>(t) * set.samples];
-        // A tone the first pass was unsure of teaches nothing: left out on both sides.
-        if (match.code != 0 && match.runner_up > 0.5 * match.share) {
-            std::fill(at, at + set.samples, 0.0f);
+        // A tone not trusted teaches nothing: left out on both sides.
+        if (!reads[t].trusted) {
             std::fill(&heard[static_cast<std::size_t>(t) * set.samples], &heard[static_cast<std::size_t>(t) * set.samples] + set.samples, 0.0f);
             continue;
         }
-        std::copy(set.tone(match.code), set.tone(match.code) + set.samples, at);
+        std::copy(set.tone(reads[t].code), set.tone(reads[t].code) + set.samples, at);
+    }
+    measured.band_cut = look_for_cut && losttopband(heard, sent);
+    if (measured.band_cut) {
+        const std::vector<float> cut = filtered(sent.data(), count, bandedgefilter());
+        std::copy(cut.begin() + band_edge_half, cut.begin() + band_edge_half + count, sent.begin());
+        measured.spill += band_edge_half;
     }
     double heard_mean = 0.0, sent_mean = 0.0;
     for (int n = 0; n < count; ++n) {
@@ -431,7 +516,7 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
     return measured;
 }
 
-// Every code's tone seen through the channel's filter: filter_half samples longer at each end.
+// Every code's tone seen through the channel's filters, reaching `spill` samples past each end.
 struct heard_set {
     int length = 0;
     std::vector<float> tones;
@@ -442,24 +527,18 @@ struct heard_set {
 heard_set hearset(const tone_set &set, const channel &through)
 {
     heard_set heard;
-    heard.length = set.samples + 2 * filter_half;
+    heard.length = set.samples + 2 * through.spill;
     heard.tones.assign(static_cast<std::size_t>(code_count) * heard.length, 0.0f);
     heard.energy.assign(code_count, 0.0);
     for (int code = 1; code < code_count; ++code) {
         if (!iscandidate(code))
             continue;
-        const float *tone = set.tone(code);
-        float *out = &heard.tones[static_cast<std::size_t>(code) * heard.length];
-        for (int m = 0; m < heard.length; ++m) {
-            double sum = 0.0;
-            for (int j = 0; j < filter_taps; ++j) {
-                const int from = m - filter_half - (j - filter_half);
-                if (from >= 0 && from < set.samples)
-                    sum += through.filter[j] * tone[from];
-            }
-            out[m] = static_cast<float>(sum);
-            heard.energy[code] += sum * sum;
-        }
+        std::vector<float> tone = through.band_cut ? filtered(set.tone(code), set.samples, bandedgefilter())
+                                                   : std::vector<float>(set.tone(code), set.tone(code) + set.samples);
+        tone = filtered(tone.data(), static_cast<int>(tone.size()), through.filter);
+        std::copy(tone.begin(), tone.end(), heard.tones.begin() + static_cast<long>(code) * heard.length);
+        for (float sample : tone)
+            heard.energy[code] += static_cast<double>(sample) * sample;
     }
     return heard;
 }
@@ -473,13 +552,13 @@ void secondpass(const std::vector<float> &samples, const tone_set &set, const ch
     std::vector<float> tone(static_cast<std::size_t>(heard.length));
     for (std::size_t k = 0; k < reads.size(); ++k) {
         tone_read &read = reads[k];
-        extract(samples, read.start - filter_half * step, step, heard.length, tone.data());
+        extract(samples, read.start - through.spill * step, step, heard.length, tone.data());
         for (float &sample : tone)
             sample -= static_cast<float>(through.offset);
         // What the tones before and after spill into this one's stretch.
         const int before = k > 0 ? reads[k - 1].code : 0;
-        const int after = k + 1 < reads.size() ? reads[k + 1].first.code : 0;
-        for (int i = 0; i < 2 * filter_half; ++i) {
+        const int after = k + 1 < reads.size() ? reads[k + 1].code : 0;
+        for (int i = 0; i < 2 * through.spill; ++i) {
             if (before != 0)
                 tone[i] -= heard.tone(before)[set.samples + i];
             if (after != 0)
@@ -506,6 +585,7 @@ void secondpass(const std::vector<float> &samples, const tone_set &set, const ch
         const double left = std::max(0.0, energy - best) / heard.length;
         read.code = code;
         read.margin = (best - second) / (2.0 * std::max(left, through.noise) + 1e-30);
+        read.trusted = read.margin >= tuning::decided_margin;
     }
 }
 
@@ -547,7 +627,11 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     std::vector<tone_read> reads = firstpass(samples, set, layout, tones);
     double step = layout.step;
     straighten(reads, step, samples_per_tone);
-    const channel through = measurechannel(samples, set, reads, step);
+    // Decided by likelihood twice: the second time through a channel measured on the first's
+    // decisions, which hold the tones a converter cut as they were sent.
+    const channel first_guess = measurechannel(samples, set, reads, step, true);
+    secondpass(samples, set, first_guess, step, reads);
+    const channel through = measurechannel(samples, set, reads, step, false);
     secondpass(samples, set, through, step, reads);
     if (std::getenv("WAVDEBUG")) {
         std::fprintf(stderr, "grid tenths %d step %.6f origin %.2f matched %.3f tones %d wave %s\n", layout.tenths, layout.step, layout.origin, layout.matched, tones, waveform);

@@ -16,23 +16,17 @@
 
 namespace wavcreate {
 
-namespace {
-
-constexpr double pi = 3.14159265358979323846;
-
-// Short spectra: frames of 32 ms every 4 ms, bins of 31.25 Hz up to 1125 Hz.
-constexpr int frame_samples = 128;
-constexpr int hop_samples = 16;
-constexpr int spectrum_bins = 37;
-// Spectra this many hops apart, frames that do not overlap, are compared for a change.
-constexpr int change_hops = frame_samples / hop_samples / 2;
-
 // An in-place radix-2 transform; `size` a power of two. The twists come from a table, so
 // that long transforms keep their precision.
 void fft(std::complex<float> *data, int size)
 {
-    static std::vector<std::complex<float>> twists;
-    if (static_cast<int>(twists.size()) != size / 2) {
+    // One table for each size, made once.
+    static std::vector<std::vector<std::complex<float>>> tables(32);
+    int bits = 0;
+    while ((1 << bits) < size)
+        ++bits;
+    std::vector<std::complex<float>> &twists = tables[static_cast<std::size_t>(bits)];
+    if (twists.empty()) {
         twists.resize(static_cast<std::size_t>(size / 2));
         for (int k = 0; k < size / 2; ++k)
             twists[k] = std::polar(1.0f, static_cast<float>(-2.0 * pi * k / size));
@@ -56,6 +50,16 @@ void fft(std::complex<float> *data, int size)
         }
     }
 }
+
+
+namespace {
+
+// Short spectra: frames of 32 ms every 4 ms, bins of 31.25 Hz up to 1125 Hz.
+constexpr int frame_samples = 128;
+constexpr int hop_samples = 16;
+constexpr int spectrum_bins = 37;
+// Spectra this many hops apart, frames that do not overlap, are compared for a change.
+constexpr int change_hops = frame_samples / hop_samples / 2;
 
 // How much the spectrum changes at each hop of the first `count` samples, where the sound does
 // not fall: 0 where it stays, up to 1 where loud frames before and after share no frequency,
@@ -168,10 +172,11 @@ comb bestcomb(const std::vector<float> &changes, std::size_t hops, int tenths, d
     return best;
 }
 
-// Where the sound first rises to a hundredth of the energy of its loudest stretch of 8 ms, in
-// work samples: within that stretch, the first sample past a twentieth of the level of the
-// 40 ms that follow. A tone starts at phase 0, and even one of 15 Hz is past that level
-// within half a millisecond.
+// Where the sound first rises to a tenth of the energy of its loudest stretch of 8 ms and stays
+// there for 32 ms, in work samples: within that stretch, the first sample past a twentieth of
+// the level of the 40 ms that follow. A tone starts at phase 0, and even one of 15 Hz is past
+// that level within half a millisecond; the clicks a resampler leaves of a tone it removed are
+// shorter.
 double firstsound(const std::vector<float> &samples)
 {
     constexpr std::size_t stretch = 32;
@@ -183,8 +188,9 @@ double firstsound(const std::vector<float> &samples)
         levels.push_back(energy);
     }
     const float loudest = levels.empty() ? 0.0f : *std::max_element(levels.begin(), levels.end());
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-        if (levels[i] < 0.01f * loudest)
+    constexpr std::size_t lasting = 4;
+    for (std::size_t i = 0; i + lasting <= levels.size(); ++i) {
+        if (*std::min_element(levels.begin() + static_cast<long>(i), levels.begin() + static_cast<long>(i + lasting)) < 0.1f * loudest)
             continue;
         const std::size_t from = i > 0 ? (i - 1) * stretch : 0;
         const std::size_t to = std::min(samples.size(), (i + 1) * stretch);

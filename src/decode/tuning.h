@@ -35,7 +35,7 @@ constexpr double silent_match_share = 0.12;
 
 // The whole file: below this share of its sound matched by tones, it is not a file of tones.
 // White noise matches about 2 %, tones under noise as strong as themselves about 45 %.
-constexpr double tones_share = 0.2;
+constexpr double tones_share = 0.3;
 
 // The grid follows each tone's measured timing with these loop gains (per tone): the first
 // moves the next start, the second the clock.
