@@ -257,7 +257,7 @@ static int test_closed(int fd)
      * land on it. */
     for (round = 0; round < rounds; ++round) {
         char name[32];
-        snprintf(name, sizeof name, "closed-%d.fifo", round);
+        snprintf(name, sizeof name, "closed-%d-%d.fifo", fd, round);
         if (make_fifo(&renders[round], &fifos[round], name) != 0)
             return fail("no FIFO");
     }
