@@ -69,12 +69,13 @@ constexpr double round_to_whole = 6755399441055744.0; // 1.5 x 2^52
 // that instantiation is compiled for AVX2.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
-// The lanes a vector comparison found true, one bit each.
-int lanemask(double2 flags)
+// The lanes a vector comparison found true, one bit each. By reference: clang refuses a
+// four-double argument where the caller is not compiled for AVX, as the template is not.
+int lanemask(const double2 &flags)
 {
     return __builtin_ia32_movmskpd(flags);
 }
-__attribute__((target("avx2"))) int lanemask(double4 flags)
+__attribute__((target("avx2"))) int lanemask(const double4 &flags)
 {
     return __builtin_ia32_movmskpd256(flags);
 }
