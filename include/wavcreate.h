@@ -21,6 +21,16 @@ typedef char16_t wavcreate_char16;
 #define WAVCREATE_API __attribute__((visibility("default")))
 #endif
 
+/* The calling convention. 32-bit x86 Windows has several, and a caller and a callee that
+ * disagree on who removes the arguments corrupt the stack on every call: WAVCreate uses
+ * __stdcall there, the Windows API convention that .NET P/Invoke and Visual Basic's Declare
+ * assume. Every other platform has one convention, and the macro is empty. */
+#if defined(_WIN32) && (defined(_M_IX86) || defined(__i386__))
+#define WAVCREATE_CALL __stdcall
+#else
+#define WAVCREATE_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -57,15 +67,17 @@ extern "C" {
  * Not promised: the call is not async-signal-safe (never call it from a signal handler), and
  * a child forked while another thread renders must not call it (the lock may be held).
  */
-WAVCREATE_API int32_t WAVCreate(const wavcreate_char16 *text, const wavcreate_char16 *path,
-                                int32_t tenths);
+WAVCREATE_API int32_t WAVCREATE_CALL WAVCreate(const wavcreate_char16 *text,
+                                               const wavcreate_char16 *path, int32_t tenths);
 
 #ifdef __cplusplus
 }
 
 #if defined(_WIN32)
 /* C++ callers on Windows may pass char16_t strings (u"..." literals) too: they hold the same
- * UTF-16 code units as wchar_t. C callers use wchar_t. */
+ * UTF-16 code units as wchar_t. C callers use wchar_t. A template, so that where both would do
+ * (WAVCreate(nullptr, nullptr, 5)) the exported function is chosen rather than neither. */
+template <typename = void>
 inline int32_t WAVCreate(const char16_t *text, const char16_t *path, int32_t tenths)
 {
     return WAVCreate(reinterpret_cast<const wchar_t *>(text),

@@ -1,18 +1,22 @@
 /* Renders the golden set: texts and tone lengths whose files must come out byte for byte the
  * same on every platform. The texts cover every byte value 0x01 to 0xFF, spaces and the empty
  * text; the lengths are 0, 1, 7 and 40 tenths. On Windows this is also the host program that
- * loads wavcreate.dll and finds WAVCreate both by name and by ordinal 1.
+ * loads wavcreate.dll and finds WAVCreate both by name and by ordinal 1; on 32-bit Windows it
+ * calls it as a host built with another compiler would, and checks that the stack pointer is
+ * back where it was after every call.
  *
  * usage: golden FOLDER    writes FOLDER/<text>-<tenths>.wav for every pair */
 #include "wavcreate.h"
 
+#include <stdint.h>
 #include <stdio.h>
 
 #if defined(_WIN32)
 #include <windows.h>
 #endif
 
-typedef int32_t (*wavcreate_fn)(const wavcreate_char16 *, const wavcreate_char16 *, int32_t);
+typedef int32_t(WAVCREATE_CALL *wavcreate_fn)(const wavcreate_char16 *,
+                                              const wavcreate_char16 *, int32_t);
 
 /* The characters Windows-1252 places at bytes 0x80 to 0x9F (its five unused bytes stand for
  * the C1 controls of the same value). */
@@ -52,6 +56,41 @@ static wavcreate_fn find_wavcreate(void)
 #endif
 }
 
+#if defined(_WIN32) && defined(__i386__)
+/* Calls WAVCreate through its __stdcall pointer with the arguments pushed by hand, from a
+ * stack pointer `misalignment` bytes below a multiple of 16 before the pushes (a host built
+ * with another compiler keeps it aligned to 4 bytes only), and checks that the stack pointer
+ * is back where it was after the call: a callee that removed no arguments, or too many, would
+ * leave it moved. Returns 0 when it moved. */
+static int32_t callchecked(wavcreate_fn wavcreate, const wavcreate_char16 *text,
+                           const wavcreate_char16 *path, int32_t tenths, int misalignment)
+{
+    const void *call[5] = {(const void *)wavcreate, text, path, (const void *)(intptr_t)tenths,
+                           (const void *)(intptr_t)misalignment};
+    int32_t result;
+    long moved;
+    __asm__ volatile("movl %%esp, %%edi\n\t"
+                     "andl $-16, %%esp\n\t"
+                     "subl 16(%%esi), %%esp\n\t"
+                     "movl %%esp, %%ebx\n\t"
+                     "pushl 12(%%esi)\n\t"
+                     "pushl 8(%%esi)\n\t"
+                     "pushl 4(%%esi)\n\t"
+                     "call *(%%esi)\n\t"
+                     "movl %%esp, %%ecx\n\t"
+                     "subl %%ebx, %%ecx\n\t"
+                     "movl %%edi, %%esp"
+                     : "=a"(result), "=c"(moved)
+                     : "S"(call)
+                     : "edi", "ebx", "edx", "memory", "cc");
+    if (moved != 0) {
+        fprintf(stderr, "golden: the stack pointer moved by %ld bytes over a call\n", moved);
+        return 0;
+    }
+    return result;
+}
+#endif
+
 int main(int argc, char **argv)
 {
     static const int32_t tenths[] = {0, 1, 7, 40};
@@ -87,8 +126,14 @@ int main(int argc, char **argv)
             wavcreate_char16 wide_path[512];
             snprintf(path, sizeof path, "%s/%s-%d.wav", argv[1], texts[t].name, (int)tenths[l]);
             widen(path, wide_path, sizeof wide_path / sizeof wide_path[0]);
+#if defined(_WIN32) && defined(__i386__)
+            if (callchecked(wavcreate, texts[t].text, wide_path, tenths[l], 4 * (int)(l % 4)) !=
+                999)
+                return 1;
+#else
             if (wavcreate(texts[t].text, wide_path, tenths[l]) != 999)
                 return 1;
+#endif
         }
     }
     printf("golden: rendered %d files into %s\n", (int)(t * l), argv[1]);

@@ -1,9 +1,10 @@
 /* WAVCreate inside a host program, through the shared library: a host thread cancelled during
- * a render, a program started while a render is under way, and a host whose standard output
- * is closed. Each render goes to a FIFO that the host drains itself, so the host decides when
- * the render is blocked half-way, with the file open.
+ * a render (and a caller that had disabled cancellation), a program started while a render is
+ * under way, and a host whose standard output or standard error is closed. Each render goes to
+ * a FIFO that the host drains itself, so the host decides when the render is blocked half-way,
+ * with the file open.
  *
- * usage: host_test cancel|exec|closed-stdout FOLDER */
+ * usage: host_test cancel|exec|closed-stdout|closed-stderr FOLDER */
 #define _GNU_SOURCE
 #include "wavcreate.h"
 
@@ -22,9 +23,12 @@ static const int32_t tenths = 40;
 /* 1999 characters at 40 tenths, 2000 tones of 8000 samples: far more than a pipe holds. */
 static const long file_size = 44L + 2000L * 8000L;
 
+/* Where the test reports: standard error, or standard output while standard error is closed. */
+static FILE *report;
+
 static int fail(const char *what)
 {
-    fprintf(stderr, "FAILED: %s\n", what);
+    fprintf(report, "FAILED: %s\n", what);
     return 1;
 }
 
@@ -133,6 +137,25 @@ static long wait_until_blocked(int fd)
     return count == (ssize_t)sizeof header && memcmp(header, "RIFF", 4) == 0 ? count : -1;
 }
 
+/* A caller that had disabled cancellation finds it still disabled after the call. */
+static int test_cancel_disabled(void)
+{
+    char path[512];
+    char16_t wide_path[512];
+    const char16_t short_text[] = {'A', 'B', 0};
+    int before;
+    int after;
+    snprintf(path, sizeof path, "%s/cancel-disabled.wav", folder);
+    widen(path, wide_path, sizeof wide_path / sizeof wide_path[0]);
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &before);
+    WAVCreate(short_text, wide_path, 5);
+    pthread_setcancelstate(before, &after);
+    if (after != PTHREAD_CANCEL_DISABLE)
+        return fail("a caller that had disabled cancellation found it enabled after the call");
+    printf("host: a caller with cancellation disabled kept it disabled\n");
+    return 0;
+}
+
 /* A cancel that arrives while the render is blocked in a write takes effect when the call has
  * returned, at the thread's next cancellation point; the file is whole and the library free. */
 static int test_cancel(void)
@@ -164,7 +187,7 @@ static int test_cancel(void)
     if (received != file_size)
         return fail("a call after the cancelled one did not complete");
     printf("host: a cancel during a render waited for the call to return\n");
-    return 0;
+    return test_cancel_disabled();
 }
 
 /* A program the host starts while a render is under way inherits none of its files. */
@@ -206,21 +229,23 @@ static int test_exec(void)
 }
 
 static volatile int printing = 1;
+static int closed_fd;
 
 static void *printer_thread(void *unused)
 {
     static const char line[] = "HOST LINE\n";
     (void)unused;
     while (printing) {
-        if (write(STDOUT_FILENO, line, sizeof line - 1) < 0)
+        if (write(closed_fd, line, sizeof line - 1) < 0)
             sched_yield();
     }
     return NULL;
 }
 
-/* A host whose standard output is closed, and a host thread printing to it all the while:
- * nothing the host prints lands in the file, and the descriptor is still closed after. */
-static int test_closed_stdout(void)
+/* A host whose standard output or standard error (`fd`) is closed, and a host thread printing
+ * to it all the while: nothing the host prints lands in the file, and the descriptor is still
+ * closed after. */
+static int test_closed(int fd)
 {
     enum { rounds = 6 };
     struct render renders[rounds] = {{{0}}};
@@ -232,11 +257,14 @@ static int test_closed_stdout(void)
      * land on it. */
     for (round = 0; round < rounds; ++round) {
         char name[32];
-        snprintf(name, sizeof name, "closed-%d.fifo", round);
+        snprintf(name, sizeof name, "closed-%d-%d.fifo", fd, round);
         if (make_fifo(&renders[round], &fifos[round], name) != 0)
             return fail("no FIFO");
     }
-    close(STDOUT_FILENO);
+    closed_fd = fd;
+    if (fd == STDERR_FILENO)
+        report = stdout;
+    close(fd);
     if (pthread_create(&printer, NULL, printer_thread, NULL) != 0)
         return fail("no printer thread");
     for (round = 0; round < rounds && !found; ++round) {
@@ -257,9 +285,10 @@ static int test_closed_stdout(void)
     pthread_join(printer, NULL);
     if (found)
         return fail("lines the host printed landed in the WAVE file");
-    if (fcntl(STDOUT_FILENO, F_GETFD) != -1 || errno != EBADF)
-        return fail("standard output is no longer closed after the calls");
-    fprintf(stderr, "host: with standard output closed, no host line reached the file\n");
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+        return fail("the standard descriptor is no longer closed after the calls");
+    fprintf(fd == STDERR_FILENO ? stdout : stderr,
+            "host: with descriptor %d closed, no host line reached the file\n", fd);
     return 0;
 }
 
@@ -275,8 +304,9 @@ static int finish(int status)
 int main(int argc, char **argv)
 {
     int i;
+    report = stderr;
     if (argc != 3) {
-        fprintf(stderr, "usage: host_test cancel|exec|closed-stdout FOLDER\n");
+        fprintf(stderr, "usage: host_test cancel|exec|closed-stdout|closed-stderr FOLDER\n");
         return 2;
     }
     snprintf(folder, sizeof folder, "%s", argv[2]);
@@ -288,6 +318,8 @@ int main(int argc, char **argv)
     if (strcmp(argv[1], "exec") == 0)
         return finish(test_exec());
     if (strcmp(argv[1], "closed-stdout") == 0)
-        return finish(test_closed_stdout());
+        return finish(test_closed(STDOUT_FILENO));
+    if (strcmp(argv[1], "closed-stderr") == 0)
+        return finish(test_closed(STDERR_FILENO));
     return fail("unknown test");
 }

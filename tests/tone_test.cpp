@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <vector>
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 using wavcreate::gentone;
 using wavcreate::tone_buffer;
@@ -199,5 +202,38 @@ INSTANTIATE_TEST_SUITE_P(Paths, VectorSines,
                          [](const auto &info) {
                              return info.param == wavcreate::sine_path::sse2 ? "SSE2" : "AVX2";
                          });
+
+// Whether the processor has AVX2 and the system saves its registers, read from CPUID and XCR0
+// here rather than through the compiler runtime that the library asks.
+bool processor_has_avx2()
+{
+#if defined(__x86_64__)
+    unsigned eax, ebx, ecx, edx;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || (ecx & bit_OSXSAVE) == 0)
+        return false;
+    unsigned xcr0, xcr0_high;
+    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
+    constexpr unsigned sse_and_avx_state = 0x6;
+    if ((xcr0 & sse_and_avx_state) != sse_and_avx_state)
+        return false;
+    return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & bit_AVX2) != 0;
+#else
+    return false;
+#endif
+}
+
+// The AVX2 path only where the processor has AVX2: taken elsewhere, its first instruction stops
+// the host with SIGILL. The suite runs this test again on an emulated processor with AVX but
+// not AVX2.
+TEST(SinePaths, AVX2OnlyWhereTheProcessorHasIt)
+{
+    using wavcreate::sine_path;
+    const bool vector_sines = wavcreate::sine_path_available(sine_path::sse2);
+    EXPECT_EQ(wavcreate::sine_path_available(sine_path::avx2),
+              vector_sines && processor_has_avx2());
+    if (!processor_has_avx2())
+        EXPECT_NE(wavcreate::active_sine_path, sine_path::avx2);
+}
+
 
 } // namespace

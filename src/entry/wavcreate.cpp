@@ -62,8 +62,8 @@ wavcreate::render_status render(const wavcreate_char16 *wide_text, const wavcrea
 
 } // namespace
 
-extern "C" int32_t WAVCreate(const wavcreate_char16 *text, const wavcreate_char16 *path,
-                             int32_t tenths)
+extern "C" int32_t WAVCREATE_CALL WAVCreate(const wavcreate_char16 *text,
+                                            const wavcreate_char16 *path, int32_t tenths)
 {
     // Callers have always received 999, whatever happened; failures are reported on
     // standard output. No exception may cross into a C caller.

@@ -21,15 +21,17 @@ void gentone(double frequency, double tone_length, double sample_rate, const cha
 // How the sine and the square compute their sines: one scalar sin per position, or several
 // positions at a time through glibc's vector math library where it exists (x86-64 with glibc),
 // with SSE2 or AVX2. The vector sines differ from the scalar ones in their last bits for some
-// positions, but never in a byte of the file: every code at every position a tone can reach
-// was checked.
+// positions, but never in a byte of the file: a value so close to a byte boundary that the
+// error glibc allows its vector sines could move it takes the scalar sine, and every code at
+// every position a tone can reach was checked.
 enum class sine_path { scalar, sse2, avx2 };
 
 // Whether this build and this processor can take `path`.
 bool sine_path_available(sine_path path);
 
-// The path gentone takes: the fastest available, chosen when the library is loaded. Tests and
-// benchmarks may set it to any available path.
+// The path gentone takes: the fastest available whose vector sines lie within glibc's
+// documented error bound of the scalar ones at a few angles, chosen when the library is
+// loaded; else the scalar path. Tests and benchmarks may set it to any available path.
 extern sine_path active_sine_path;
 
 // sin(((step * i) * 6.283185306) + phase) for the positions i = 0 .. count - 1 into `out`,
