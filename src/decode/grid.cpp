@@ -135,8 +135,13 @@ comb fitcomb(const std::vector<float> &changes, std::size_t hops, double length)
 {
     const auto bins = static_cast<std::size_t>(std::ceil(length));
     std::vector<float> pile(bins, 0.0f);
-    for (std::size_t h = 0; h < hops; ++h)
-        pile[static_cast<std::size_t>(std::fmod(static_cast<double>(h), length))] += changes[h];
+    double phase = 0.0;
+    for (std::size_t h = 0; h < hops; ++h) {
+        pile[static_cast<std::size_t>(phase)] += changes[h];
+        phase += 1.0;
+        if (phase >= length)
+            phase -= length;
+    }
     // A tooth is a bin and its neighbours; the phase wraps around.
     const auto tooth = [&](double bin) {
         const auto b = static_cast<long>(std::lround(bin)) % static_cast<long>(bins);
@@ -549,12 +554,13 @@ bool findgrid(const std::vector<float> &samples, grid &found)
         const double tone = std::floor(tonelength(tenths)) * 2.0;
         const double seconds = std::max(tuning::first_search_seconds, 12.0 * tone / work_rate);
         const std::size_t hops = std::min(changes.size(), static_cast<std::size_t>((sound + seconds * work_rate) / hop_samples));
+        // Clocks a hop's drift apart over the stretch searched.
         combs[tenths] = bestcomb(changes, hops, tenths, 1.0, tuning::clock_range,
-                                 0.002 / std::max(hops * hop_samples / work_rate, 1.0));
+                                 0.004 / std::max(hops * hop_samples / work_rate, 1.0));
         if (changes.size() > hops) {
-            const double reach = 0.002 / (hops * hop_samples / work_rate);
+            const double reach = 0.004 / (hops * hop_samples / work_rate);
             combs[tenths] = bestcomb(changes, changes.size(), tenths, combs[tenths].step / 2.0, reach,
-                                     0.002 / (changes.size() * hop_samples / work_rate));
+                                     0.004 / (changes.size() * hop_samples / work_rate));
         }
         if ((samples.size() - sound) / tone >= 12.0)
             best_score = std::max(best_score, combs[tenths].score);

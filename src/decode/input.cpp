@@ -311,6 +311,9 @@ bool readsound(byte_source &source, work_signal &work, std::string &error)
     resampler rate;
     if (!startresampler(rate, info.samplerate, error))
         return false;
+    // A file tells its length: room for all of its sound at once, and no more.
+    if (source.seekable && info.frames > 0)
+        work.samples.reserve(static_cast<std::size_t>(std::ceil(info.frames * rate.ratio)) + 1024);
     constexpr sf_count_t block_frames = 4096;
     std::vector<float> frames(static_cast<std::size_t>(block_frames) * info.channels);
     std::vector<float> mono(static_cast<std::size_t>(block_frames));
@@ -318,18 +321,17 @@ bool readsound(byte_source &source, work_signal &work, std::string &error)
     sf_count_t count;
     while ((count = sf_readf_float(handle, frames.data(), block_frames)) > 0) {
         for (sf_count_t f = 0; f < count; ++f) {
-            float sum = 0.0f;
-            bool bad = false;
-            for (int c = 0; c < info.channels; ++c) {
-                const float sample = frames[static_cast<std::size_t>(f * info.channels + c)];
-                bad = bad || damaged(sample);
-                sum += sample;
-            }
-            if (bad) {
+            const float *frame = &frames[static_cast<std::size_t>(f * info.channels)];
+            float sum = frame[0];
+            for (int c = 1; c < info.channels; ++c)
+                sum += frame[c];
+            // One damaged channel makes their sum damaged too: one test for the frame.
+            if (damaged(sum)) {
                 ++work.damaged_samples;
                 notedamage(work, static_cast<double>(frames_read + f), rate.ratio);
+                sum = 0.0f;
             }
-            mono[static_cast<std::size_t>(f)] = bad ? 0.0f : sum / static_cast<float>(info.channels);
+            mono[static_cast<std::size_t>(f)] = sum / static_cast<float>(info.channels);
         }
         frames_read += count;
         if (frames_read > most_frames) {

@@ -11,7 +11,7 @@ constexpr double clock_range = 0.006;
 
 // The first seconds of sound in which the tone length, the clock and the grid are sought; the
 // rest of the file is followed tone by tone.
-constexpr double grid_search_seconds = 60.0;
+constexpr double grid_search_seconds = 30.0;
 constexpr double first_search_seconds = 16.0;
 
 // A tone length whose comb of tone starts fits this fraction of the best one's is tried by
