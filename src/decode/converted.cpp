@@ -285,6 +285,7 @@ std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_s
         read.start = start;
         const double energy = centredtone(samples, start, step, tone);
         read.first = matchfirst(set, tone.data(), energy);
+        if (std::getenv("WAVTONE") && &read - &reads[0] == std::atoi(std::getenv("WAVTONE"))) { FILE *f = std::fopen("/tmp/t/tone.raw", "wb"); std::fwrite(tone.data(), 4, tone.size(), f); std::fclose(f); f = std::fopen("/tmp/t/tmpl.raw", "wb"); std::fwrite(set.centredtone(read.first.code), 4, set.samples, f); std::fclose(f); std::fprintf(stderr, "tone %d start %.3f step %.6f energy %g\n", std::atoi(std::getenv("WAVTONE")), start, step, energy); }
         read.code = read.first.code;
         read.trusted = read.first.code == 0 || read.first.runner_up <= 0.5 * read.first.share;
         double next = start + set.samples * step;
@@ -343,37 +344,10 @@ constexpr int most_filter_samples = 1 << 17;
 struct channel {
     std::vector<double> filter = std::vector<double>(filter_taps, 0.0); // tap j: delay j - filter_half
     double offset = 0.0;
-    double noise = 0.0;     // variance per sample of what the filtered tones leave over
-    bool band_cut = false;  // the file keeps nothing near 1000 Hz (band_edge_filter applies)
-    int spill = filter_half; // how far a tone reaches past its ends, through the filters
+    double noise = 0.0;           // variance per sample of what the filtered tones leave over
+    std::vector<double> band_edge; // a low-pass where the file lost its top band, else empty
+    int spill = filter_half;      // how far a tone reaches past its ends, through the filters
 };
-
-// A converter that keeps 95 % of the band (sox's rate, at any quality) removes the tones of
-// 'a', 'à' and 'Ÿ' (992 and 993 Hz once folded) and leaves their starts, ends and the 8-bit
-// encoding's small errors below 950 Hz. To match what it leaves, every code's tone is seen
-// through a steep low-pass with its edge there: flat to about 940 Hz, below -80 dB from about
-// 980 Hz (a Kaiser-windowed sinc of 255 taps at 2000 per second).
-constexpr int band_edge_half = 127;
-
-const std::vector<double> &bandedgefilter()
-{
-    static const std::vector<double> taps = [] {
-        constexpr double cutoff = 960.0 / sample_rate;
-        constexpr double beta = 8.0;
-        std::vector<double> all(2 * band_edge_half + 1);
-        double sum = 0.0;
-        for (int j = -band_edge_half; j <= band_edge_half; ++j) {
-            const double sinc = j == 0 ? 1.0 : std::sin(2.0 * pi * cutoff * j) / (2.0 * pi * cutoff * j);
-            const double edge = static_cast<double>(j) / (band_edge_half + 1);
-            all[j + band_edge_half] = sinc * besseli0(beta * std::sqrt(1.0 - edge * edge)) / besseli0(beta);
-            sum += all[j + band_edge_half];
-        }
-        for (double &tap : all)
-            tap /= sum;
-        return all;
-    }();
-    return taps;
-}
 
 // `signal` through `filter` (taps centred on the middle one), the output reaching half the
 // filter's length past each end.
@@ -391,35 +365,74 @@ std::vector<float> filtered(const float *signal, int length, const std::vector<d
     return out;
 }
 
-// The power of `signal` between two frequencies (Hz at the library's rate), averaged over
-// Hann-windowed stretches of about a second.
-double bandpower(const std::vector<float> &signal, double low, double high)
+// The power spectrum of `signal` in bands of 10 Hz from 0 to 1000 Hz (at the library's rate),
+// averaged over Hann-windowed stretches of about a second.
+std::vector<double> bandpowers(const std::vector<float> &signal)
 {
     constexpr int size = 2048;
+    constexpr int bands = 100;
     std::vector<std::complex<float>> data(size);
-    double power = 0.0;
+    std::vector<double> power(bands, 0.0);
     for (std::size_t at = 0; at + size <= signal.size(); at += size / 2) {
         for (int n = 0; n < size; ++n)
             data[n] = signal[at + n] * static_cast<float>(0.5 - 0.5 * std::cos(2.0 * pi * (n + 0.5) / size));
         fft(data.data(), size);
-        for (int k = static_cast<int>(low / sample_rate * size); k <= static_cast<int>(high / sample_rate * size); ++k)
-            power += std::norm(data[k]);
+        for (int k = 1; k < size / 2; ++k)
+            power[std::min(bands - 1, static_cast<int>(k * sample_rate / size / 10.0))] += std::norm(data[k]);
     }
     return power;
 }
 
-// Whether the file lost its top band: against what the first pass's tones hold there (at
-// least the 8-bit encoding's errors, spread over the whole band), the file holds a hundredth
-// or less. A converter that keeps the band loses a few decibels at most.
-bool losttopband(const std::vector<float> &heard, const std::vector<float> &sent)
+// Where the file's band ends, in hertz at the library's rate: above it the file holds a
+// three-hundredth (25 dB below) or less of what the first decisions' tones hold there, against
+// what it holds of them from 100 to 800 Hz. The tones always reach the top of the band: the
+// 8-bit encoding's small errors fill all of it. 1000 when the file keeps its whole band: a
+// converter that keeps it loses a few decibels at most near the top. Resamplers cut at 91 %
+// (libsoxr's default), 95 % (sox's), 97 % of the band, and where they cut, the tones of codes
+// above are all but lost, but for their starts, ends and small errors below the edge.
+double bandedge(const std::vector<float> &heard, const std::vector<float> &sent)
 {
-    const double heard_top = bandpower(heard, 985.0, 998.0);
-    const double heard_rest = bandpower(heard, 20.0, 940.0);
-    const double sent_top = bandpower(sent, 985.0, 998.0);
-    const double sent_rest = bandpower(sent, 20.0, 940.0);
-    if (heard_rest <= 0.0 || sent_rest <= 0.0 || sent_top <= 0.0)
-        return false;
-    return heard_top / heard_rest < 0.01 * sent_top / sent_rest;
+    const std::vector<double> heard_power = bandpowers(heard);
+    const std::vector<double> sent_power = bandpowers(sent);
+    std::vector<double> ratios;
+    for (int band = 10; band < 80; ++band) {
+        if (sent_power[band] > 0.0)
+            ratios.push_back(heard_power[band] / sent_power[band]);
+    }
+    if (ratios.empty())
+        return sample_rate / 2;
+    std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
+    const double passed = ratios[ratios.size() / 2];
+    // The first band from 800 Hz up from which the file holds next to nothing to the top.
+    for (int band = 80; band < 99; ++band) {
+        bool lost = true;
+        for (int above = band; above < 99 && lost; ++above)
+            lost = sent_power[above] > 0.0 && heard_power[above] < passed * sent_power[above] / 300.0;
+        if (lost)
+            return band * 10.0;
+    }
+    return sample_rate / 2;
+}
+
+// A steep low-pass that keeps the band below `edge` hertz and removes what is above it, to see
+// every code's tone as such a file holds it: a Kaiser-windowed sinc, flat to 25 Hz below the
+// edge and 80 dB down 15 Hz above it.
+std::vector<double> bandedgefilter(double edge)
+{
+    constexpr double beta = 7.9;
+    constexpr int half = 170;
+    const double cutoff = (edge - 5.0) / sample_rate;
+    std::vector<double> taps(2 * half + 1);
+    double sum = 0.0;
+    for (int j = -half; j <= half; ++j) {
+        const double sinc = j == 0 ? 1.0 : std::sin(2.0 * pi * cutoff * j) / (2.0 * pi * cutoff * j);
+        const double at = static_cast<double>(j) / (half + 1);
+        taps[j + half] = sinc * besseli0(beta * std::sqrt(1.0 - at * at)) / besseli0(beta);
+        sum += taps[j + half];
+    }
+    for (double &tap : taps)
+        tap /= sum;
+    return taps;
 }
 
 // Solves the symmetric positive system `matrix` x = `right` in place (Cholesky).
@@ -455,10 +468,9 @@ bool solve(std::vector<double> &matrix, std::vector<double> &right, int size)
 }
 
 // Measures the channel on the first tones as last decided, leaving out those not trusted. A
-// first measurement may find the top band lost (`look_for_cut`); later ones keep what the
-// first found, and learn the converter's edge from tones it cut that were decided since.
+// first measurement (no `earlier` one) finds where the file's band ends; later ones keep it.
 channel measurechannel(const std::vector<float> &samples, const tone_set &set, const std::vector<tone_read> &reads,
-                       double step, bool look_for_cut)
+                       double step, const channel *earlier)
 {
     channel measured;
     measured.filter[filter_half] = 1.0;
@@ -467,20 +479,31 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
     std::vector<float> heard(static_cast<std::size_t>(count));
     std::vector<float> sent(static_cast<std::size_t>(count), 0.0f);
     extract(samples, reads[0].start, step, count, heard.data());
+    // A tone not trusted teaches nothing: left out on both sides. Where a few tones or none are
+    // trusted (tones too short to tell codes 1 Hz apart), all teach the gain at least.
+    int trusted = 0;
+    for (int t = 0; t < tones; ++t)
+        trusted += reads[t].trusted && reads[t].code != 0;
     for (int t = 0; t < tones; ++t) {
         float *at = &sent[static_cast<std::size_t>(t) * set.samples];
-        // A tone not trusted teaches nothing: left out on both sides.
-        if (!reads[t].trusted) {
+        if (!reads[t].trusted && trusted >= 4) {
             std::fill(&heard[static_cast<std::size_t>(t) * set.samples], &heard[static_cast<std::size_t>(t) * set.samples] + set.samples, 0.0f);
             continue;
         }
         std::copy(set.tone(reads[t].code), set.tone(reads[t].code) + set.samples, at);
     }
-    measured.band_cut = look_for_cut && losttopband(heard, sent);
-    if (measured.band_cut) {
-        const std::vector<float> cut = filtered(sent.data(), count, bandedgefilter());
-        std::copy(cut.begin() + band_edge_half, cut.begin() + band_edge_half + count, sent.begin());
-        measured.spill += band_edge_half;
+    if (earlier != nullptr) {
+        measured.band_edge = earlier->band_edge;
+    } else {
+        const double edge = bandedge(heard, sent);
+        if (edge < sample_rate / 2)
+            measured.band_edge = bandedgefilter(edge);
+    }
+    if (!measured.band_edge.empty()) {
+        const int half = static_cast<int>(measured.band_edge.size() / 2);
+        const std::vector<float> cut = filtered(sent.data(), count, measured.band_edge);
+        std::copy(cut.begin() + half, cut.begin() + half + count, sent.begin());
+        measured.spill += half;
     }
     double heard_mean = 0.0, sent_mean = 0.0;
     for (int n = 0; n < count; ++n) {
@@ -493,6 +516,21 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
     for (int n = 0; n < count; ++n) {
         x[n] = sent[n] - sent_mean;
         y[n] = heard[n] - heard_mean;
+    }
+    // Too few sounding samples to measure a filter on: a gain and an offset.
+    int sounding = 0;
+    for (float sample : sent)
+        sounding += sample != 0.0f;
+    if (sounding < 20 * filter_taps) {
+        const double energy = dotd(x.data(), x.data(), count);
+        const double gain = energy > 0.0 ? dotd(x.data(), y.data(), count) / energy : 0.0;
+        measured.filter[filter_half] = gain;
+        measured.offset = heard_mean - gain * sent_mean;
+        double left = 0.0;
+        for (int n = 0; n < count; ++n)
+            left += (y[n] - gain * x[n]) * (y[n] - gain * x[n]);
+        measured.noise = left / count;
+        return measured;
     }
     // The sent tones' autocorrelation, shared by every pair of taps as far apart.
     std::vector<double> autocorrelation(filter_taps, 0.0);
@@ -533,6 +571,8 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
     }
     left = std::max(left, 0.0);
     measured.noise = left / count;
+    if (std::getenv("WAVXY")) { FILE *f = std::fopen("/tmp/t/x.raw", "wb"); std::fwrite(x.data(), 8, count, f); std::fclose(f); f = std::fopen("/tmp/t/y.raw", "wb"); std::fwrite(y.data(), 8, count, f); std::fclose(f); f = std::fopen("/tmp/t/h.raw", "wb"); std::fwrite(measured.filter.data(), 8, filter_taps, f); std::fclose(f); }
+    if (std::getenv("WAVDEBUG")) std::fprintf(stderr, "channel: edge taps %zu noise %g heard power %g trusted %d\n", measured.band_edge.size(), measured.noise, dotd(y.data(), y.data(), count) / count, trusted);
     return measured;
 }
 
@@ -553,8 +593,8 @@ heard_set hearset(const tone_set &set, const channel &through)
     for (int code = 1; code < code_count; ++code) {
         if (!iscandidate(code))
             continue;
-        std::vector<float> tone = through.band_cut ? filtered(set.tone(code), set.samples, bandedgefilter())
-                                                   : std::vector<float>(set.tone(code), set.tone(code) + set.samples);
+        std::vector<float> tone = !through.band_edge.empty() ? filtered(set.tone(code), set.samples, through.band_edge)
+                                                             : std::vector<float>(set.tone(code), set.tone(code) + set.samples);
         tone = filtered(tone.data(), static_cast<int>(tone.size()), through.filter);
         std::copy(tone.begin(), tone.end(), heard.tones.begin() + static_cast<long>(code) * heard.length);
         for (float sample : tone)
@@ -652,9 +692,9 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     straighten(reads, step, samples_per_tone);
     // Decided by likelihood twice: the second time through a channel measured on the first's
     // decisions, which hold the tones a converter cut as they were sent.
-    const channel first_guess = measurechannel(samples, set, reads, step, true);
+    const channel first_guess = measurechannel(samples, set, reads, step, nullptr);
     secondpass(samples, set, first_guess, step, 1e300, reads);
-    const channel through = measurechannel(samples, set, reads, step, false);
+    const channel through = measurechannel(samples, set, reads, step, &first_guess);
     secondpass(samples, set, through, step, 10.0 * tuning::decided_margin, reads);
     if (std::getenv("WAVDEBUG")) {
         std::fprintf(stderr, "grid tenths %d step %.6f origin %.2f matched %.3f tones %d wave %s\n", layout.tenths, layout.step, layout.origin, layout.matched, tones, waveform);

@@ -25,7 +25,7 @@ std::unordered_map<std::string, int> rendercodes(int tenths, const char *wavefor
         rendercode(code & 0xFF, tenths, waveform, samples);
         std::string bytes(samples.size(), '\0');
         for (std::size_t k = 0; k < samples.size(); ++k)
-            bytes[k] = static_cast<char>(samples[k] + 127.0f);
+            bytes[k] = static_cast<char>(static_cast<unsigned char>(samples[k] + 127.0f));
         tones.emplace(std::move(bytes), code);
     }
     return tones;

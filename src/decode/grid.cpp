@@ -212,7 +212,6 @@ double firstsound(const std::vector<float> &samples)
 }
 
 struct tone_fit {
-    double energy = 0.0;              // of the samples the fit covers
     double frequency = 0.0;           // the best-matching folded frequency, Hz
     std::complex<double> correlation; // with e^(-i w (n - start)), times i
     double length = 0.0;              // samples correlated
@@ -254,50 +253,71 @@ std::complex<double> plaincorrelation(const std::vector<float> &samples, long fi
     return sum * std::complex<double>(0.0, 1.0);
 }
 
-// The sine of any phase and frequency up to 1050 Hz that best matches `length` work samples
-// from `start`: the peak of their spectrum through a Hann window, four times finer than the
-// window, its frequency between bins from the peak's shape. Free of the codes' frequencies, it
-// matches as well whatever the clock.
-tone_fit fittone(const std::vector<float> &samples, double start, double length, double step)
+// The sine of any phase and frequency up to 1050 Hz that best matches the work samples from
+// `start`: `steady` of them (the part of a tone that every waveform sounds) and `whole` of them
+// (a tone as all waveforms but the sine sound it). Each is the peak of their spectrum through a
+// Hann window, its frequency between bins from the peak's shape;
+// one transform serves both, one in its real part and one in its imaginary. Free of the codes'
+// frequencies, a fit matches as well whatever the clock.
+std::pair<tone_fit, tone_fit> fittone(const std::vector<float> &samples, double start, double steady,
+                                      double whole, double step)
 {
-    tone_fit fit;
     const long first = std::max(0L, static_cast<long>(std::ceil(start)));
-    const long last = std::min(static_cast<long>(samples.size()), static_cast<long>(std::ceil(start + length)));
-    if (last - first < 8)
-        return fit;
+    const long last[2] = {std::min(static_cast<long>(samples.size()), static_cast<long>(std::ceil(start + steady))),
+                          std::min(static_cast<long>(samples.size()), static_cast<long>(std::ceil(start + whole)))};
+    tone_fit fits[2];
+    if (last[0] - first < 8 || last[1] - first < 8)
+        return {fits[0], fits[1]};
     int size = 1;
-    while (size < 4 * (last - first))
+    while (size < last[1] - first)
         size <<= 1;
     std::vector<std::complex<float>> data(static_cast<std::size_t>(size));
-    for (long n = first; n < last; ++n) {
+    for (int which = 0; which < 2; ++which) {
         // A Hann window, twice its usual height: a sine's peak is then as high as without one.
-        const double window = 1.0 - std::cos(2.0 * pi * (n - first + 0.5) / (last - first));
-        data[static_cast<std::size_t>(n - first)] = static_cast<float>(samples[n] * window);
-        fit.energy += static_cast<double>(samples[n]) * samples[n];
+        const long length = last[which] - first;
+        const std::complex<double> turn = std::polar(1.0, 2.0 * pi / static_cast<double>(length));
+        std::complex<double> phasor = std::polar(1.0, pi / static_cast<double>(length));
+        for (long n = first; n < last[which]; ++n) {
+            const auto weighed = static_cast<float>(samples[n] * (1.0 - phasor.real()));
+            phasor *= turn;
+            data[static_cast<std::size_t>(n - first)] += which == 0 ? std::complex<float>(weighed, 0.0f) : std::complex<float>(0.0f, weighed);
+        }
     }
     fft(data.data(), size);
     // Bin k is k / size cycles per work sample, k / size * sample_rate * step hertz.
     const double hertz_per_bin = sample_rate * step / size;
     const int lowest = std::max(1, static_cast<int>(20.0 / hertz_per_bin));
     const int highest = std::min(size / 2 - 1, static_cast<int>(1050.0 / hertz_per_bin));
-    int peak = lowest;
-    for (int k = lowest; k <= highest; ++k) {
-        if (std::norm(data[k]) > std::norm(data[peak]))
-            peak = k;
+    for (int which = 0; which < 2; ++which) {
+        // The two real windows' spectra apart again, as the square of their magnitudes.
+        const auto power = [&](int k) {
+            const std::complex<float> mirror = std::conj(data[static_cast<std::size_t>((size - k) % size)]);
+            return std::norm(which == 0 ? data[k] + mirror : data[k] - mirror);
+        };
+        int peak = lowest;
+        float top = 0.0f;
+        for (int k = lowest; k <= highest; ++k) {
+            const float height = power(k);
+            if (height > top) {
+                top = height;
+                peak = k;
+            }
+        }
+        // A Hann window's peak is close to a Gaussian: a parabola through the logarithms of
+        // the three highest bins finds its top.
+        const double left = std::log(power(peak - 1) + 1e-30);
+        const double middle = std::log(power(peak) + 1e-30);
+        const double right = std::log(power(peak + 1) + 1e-30);
+        const double curve = left - 2.0 * middle + right;
+        const double between = curve < 0.0 ? std::clamp(0.5 * (left - right) / curve, -0.5, 0.5) : 0.0;
+        tone_fit &fit = fits[which];
+        fit.frequency = (peak + between) * hertz_per_bin;
+        fit.length = static_cast<double>(last[which] - first);
+        // The match itself without the window: a window weighs a tone that fills part of it
+        // by where it lies, not by its energy.
+        fit.correlation = plaincorrelation(samples, first, last[which], omegaof(fit.frequency, step));
     }
-    // A Hann window's peak is close to a Gaussian: a parabola through the logarithms of the
-    // three highest bins finds its top.
-    const double left = std::log(std::abs(data[peak - 1]) + 1e-30);
-    const double middle = std::log(std::abs(data[peak]) + 1e-30);
-    const double right = std::log(std::abs(data[peak + 1]) + 1e-30);
-    const double curve = left - 2.0 * middle + right;
-    const double between = curve < 0.0 ? std::clamp(0.5 * (left - right) / curve, -0.5, 0.5) : 0.0;
-    fit.frequency = (peak + between) * hertz_per_bin;
-    fit.length = static_cast<double>(last - first);
-    // The match itself without the window: a window weighs a tone that fills part of it by
-    // where it lies, not by its energy.
-    fit.correlation = plaincorrelation(samples, first, last, omegaof(fit.frequency, step));
-    return fit;
+    return {fits[0], fits[1]};
 }
 
 struct candidate {
@@ -342,7 +362,8 @@ double energybetween(const std::vector<float> &samples, double from, double to)
 void fitcandidate(const std::vector<float> &samples, double from, double to, candidate &tried)
 {
     const double steady = steadyof(tried);
-    if (steady < 8.0)
+    // A tone length the file's sound cannot hold once is none of its.
+    if (steady < 8.0 || samples.size() < from + steady)
         return;
     placetones(tried, from, to);
     const double whole = std::floor(tonelength(tried.tenths)) * tried.step;
@@ -354,9 +375,10 @@ void fitcandidate(const std::vector<float> &samples, double from, double to, can
     };
     for (double start : tried.starts) {
         // The frequency measured, not yet a code's: the clock decides which code it is.
-        tried.fits.push_back(fittone(samples, start, steady, tried.step));
-        matched_steady += matched(tried.fits.back());
-        matched_whole += matched(fittone(samples, start, whole, tried.step));
+        const auto [steady_fit, whole_fit] = fittone(samples, start, steady, whole, tried.step);
+        tried.fits.push_back(steady_fit);
+        matched_steady += matched(steady_fit);
+        matched_whole += matched(whole_fit);
     }
     const double energy = energybetween(samples, from, to);
     tried.matched = energy > 0.0 ? std::max(matched_steady, matched_whole) / energy : 0.0;
@@ -577,8 +599,10 @@ bool findgrid(const std::vector<float> &samples, grid &found)
         tried.step = combs[tenths].step;
         tried.origin = combs[tenths].origin;
         candidates.push_back(tried);
-        if (few_tones) {
-            // The comb may have fastened on anything; the first sound starts a tone.
+        // The comb may have fastened on anything in a file of a few tones; the first sound
+        // starts a tone.
+        const double off_sound = std::fabs(std::remainder(tried.origin - sound, tone));
+        if (few_tones && (off_sound > 0.005 * work_rate || std::fabs(tried.step - 2.0) > 0.002)) {
             tried.step = 2.0;
             tried.origin = sound;
             candidates.push_back(tried);
@@ -611,8 +635,10 @@ bool findgrid(const std::vector<float> &samples, grid &found)
         placetones(clocked, sound, to);
         clockfromphases(samples, clocked, 0.2 * steadyof(clocked));
         placetones(clocked, sound, to);
+        // The clocks come nearest the library's first; a later one must agree clearly better
+        // (a tone or two agree as well at either clock of a pair).
         const double agreement = aligntones(samples, clocked, 0.036 * work_rate, sound);
-        if (agreement > agreed) {
+        if (agreement > 1.05 * agreed) {
             agreed = agreement;
             best = clocked;
         }

@@ -36,7 +36,13 @@ struct byte_source {
     std::vector<unsigned char> head; // a pipe's first bytes
     long long consumed = 0;          // bytes taken from a pipe so far
     int error = 0;                   // errno of a failed read
+    // Size fields of 0 that mean "to the end", read by others as 0xFFFFFFFF, which libsndfile
+    // reads as the same.
+    std::vector<long long> streamed_sizes;
 };
+
+// Reads what readat reads, and shows the streamed sizes as 0xFFFFFFFF.
+std::size_t readsizes(byte_source &source, long long position, unsigned char *out, std::size_t count);
 
 void opensource(byte_source &source, std::FILE *file)
 {
@@ -98,6 +104,16 @@ std::size_t readat(byte_source &source, long long position, unsigned char *out, 
     return done + pull(source, out + done, count - done);
 }
 
+std::size_t readsizes(byte_source &source, long long position, unsigned char *out, std::size_t count)
+{
+    const std::size_t got = readat(source, position, out, count);
+    for (const long long field : source.streamed_sizes) {
+        for (long long at = std::max(field, position); at < std::min(field + 4, position + static_cast<long long>(got)); ++at)
+            out[at - position] = 0xFF;
+    }
+    return got;
+}
+
 uint32_t le32(const unsigned char *bytes)
 {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
@@ -123,6 +139,8 @@ riff_probe readpcm8(byte_source &source, std::string &samples, std::string &erro
     if (readat(source, 0, header, 12) < 12 || std::memcmp(header, "RIFF", 4) != 0 ||
         std::memcmp(header + 8, "WAVE", 4) != 0)
         return riff_probe::other;
+    if (le32(header + 4) == 0)
+        source.streamed_sizes.push_back(4);
     bool pcm8 = false;
     long long at = 12; // 64-bit on every build, so that no chunk size wraps it
     for (;;) {
@@ -136,8 +154,11 @@ riff_probe readpcm8(byte_source &source, std::string &samples, std::string &erro
             pcm8 = size >= 16 && readat(source, body, format, 16) == 16 && le16(format) == 1 &&
                    le16(format + 2) == 1 && le32(format + 4) == 2000 && le16(format + 14) == 8;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
-            if (!pcm8)
+            if (!pcm8) {
+                if (size == 0)
+                    source.streamed_sizes.push_back(at + 4);
                 return riff_probe::other;
+            }
             const bool to_end = size == 0 || size == 0xFFFFFFFFLL;
             const auto most = static_cast<long long>(longest_input_seconds * sample_rate);
             unsigned char block[block_bytes];
@@ -263,8 +284,8 @@ sf_count_t virtualseek(sf_count_t offset, int whence, void *user)
 sf_count_t virtualread(void *out, sf_count_t count, void *user)
 {
     auto *file = static_cast<virtual_file *>(user);
-    const std::size_t got = readat(*file->source, file->at, static_cast<unsigned char *>(out),
-                                   static_cast<std::size_t>(count));
+    const std::size_t got = readsizes(*file->source, file->at, static_cast<unsigned char *>(out),
+                                      static_cast<std::size_t>(count));
     file->at += static_cast<long long>(got);
     return static_cast<sf_count_t>(got);
 }
