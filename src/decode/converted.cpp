@@ -218,26 +218,43 @@ double centredtone(const std::vector<float> &samples, double start, double step,
     return energy;
 }
 
+// The frequency in hertz, folded to 0 to 1000, that `code`'s tone takes at the library's rate.
+double foldedfrequency(int code)
+{
+    const int signed_code = code > 127 ? code - 256 : code;
+    const double folded = std::fabs(std::remainder(signed_code * frequency_multiplier, sample_rate));
+    return folded;
+}
+
 // How far, in samples of the library's rate, the tone lies after where it was looked for:
-// the matched code's slope against what the match leaves over. Returns the variance of that
-// estimate, large where the tone tells little (silence, a low frequency).
+// from the phase of its fundamental against the matched code's, which no filter of the band
+// and no harmonic moves. Returns the variance of that estimate, large where the tone tells
+// little (a low frequency, noise); a code at 0 or 1000 Hz tells nothing.
 double timingof(const tone_set &set, const first_match &match, const float *centred, double &offset)
 {
-    const float *tone = set.centredtone(match.code);
-    double along = 0.0;
-    double slope_energy = 0.0;
-    double left = 0.0;
-    for (int n = 1; n + 1 < set.samples; ++n) {
-        const double slope = 0.5 * (tone[n + 1] - tone[n - 1]);
-        const double rest = centred[n] - match.gain * tone[n];
-        along += rest * slope;
-        slope_energy += slope * slope;
-        left += rest * rest;
-    }
-    if (slope_energy <= 0.0 || match.gain <= 0.0)
+    const double omega = 2.0 * pi * foldedfrequency(match.code) / sample_rate;
+    if (omega < 1e-3 || omega > pi - 1e-3)
         return 1e30;
-    offset = -along / (match.gain * slope_energy);
-    return left / set.samples / (match.gain * match.gain * slope_energy);
+    const float *tone = set.centredtone(match.code);
+    std::complex<double> heard = 0.0;
+    std::complex<double> sent = 0.0;
+    double left = 0.0;
+    std::complex<double> phasor = 1.0;
+    const std::complex<double> turn = std::polar(1.0, -omega);
+    for (int n = 0; n < set.samples; ++n) {
+        if (n % 256 == 0)
+            phasor = std::polar(1.0, -omega * n);
+        heard += static_cast<double>(centred[n]) * phasor;
+        sent += static_cast<double>(tone[n]) * phasor;
+        const double rest = centred[n] - match.gain * tone[n];
+        left += rest * rest;
+        phasor *= turn;
+    }
+    if (std::norm(heard) <= 0.0 || std::norm(sent) <= 0.0)
+        return 1e30;
+    // A tone that lies later turns its phase back by omega for each sample.
+    offset = -std::arg(heard / sent) / omega;
+    return left / (2.0 * std::norm(heard) * omega * omega);
 }
 
 struct tone_read {
@@ -273,64 +290,88 @@ const char *choosewaveform(const std::vector<float> &samples, const grid &layout
     return best_name;
 }
 
-// The first pass: every tone's likeliest code, the grid following the measured timing of each
-// tone, so that a clock a little off the library's stays on the tones to the end.
-std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_set &set, grid layout, int tones)
+// The line through the tones' measured starts that the clock, off by a constant factor, puts
+// them on: weighted least squares, with the grid's clock as a prior on the slope.
+struct start_line {
+    double weight = 0.0, tones = 0.0, starts = 0.0, tones_squared = 0.0, products = 0.0;
+    double prior_slope = 0.0, prior_weight = 0.0;
+
+    void add(double tone, double start, double w)
+    {
+        weight += w;
+        tones += w * tone;
+        starts += w * start;
+        tones_squared += w * tone * tone;
+        products += w * tone * start;
+    }
+
+    // The start of tone 0 and the length of a tone, in work samples; false with too little
+    // measured to say.
+    bool fit(double &first, double &per_tone) const
+    {
+        const double a = weight, b = tones, c = tones_squared + prior_weight;
+        const double determinant = a * c - b * b;
+        if (weight <= 0.0 || determinant <= 1e-12 * a * c)
+            return false;
+        const double right_first = starts, right_slope = products + prior_weight * prior_slope;
+        first = (c * right_first - b * right_slope) / determinant;
+        per_tone = (a * right_slope - b * right_first) / determinant;
+        return true;
+    }
+};
+
+// The first pass: every tone's likeliest code, and where it lies, measured from its timing.
+// Each tone is looked for on the line through the starts measured so far, so that a clock a
+// little off the library's stays on the tones to the end.
+std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_set &set, const grid &layout, int tones)
 {
     std::vector<tone_read> reads(static_cast<std::size_t>(tones));
     std::vector<float> tone(static_cast<std::size_t>(set.samples));
-    double start = layout.origin;
-    double step = layout.step;
-    for (tone_read &read : reads) {
-        read.start = start;
-        const double energy = centredtone(samples, start, step, tone);
+    start_line line;
+    line.prior_slope = set.samples * layout.step;
+    // The grid's clock is known to a ten-thousandth or so.
+    const double slope_error = 1e-4 * line.prior_slope;
+    line.prior_weight = 1.0 / (slope_error * slope_error);
+    for (std::size_t k = 0; k < reads.size(); ++k) {
+        tone_read &read = reads[k];
+        double first = layout.origin;
+        double per_tone = line.prior_slope;
+        line.fit(first, per_tone);
+        const double step = per_tone / set.samples;
+        read.start = first + per_tone * static_cast<double>(k);
+        const double energy = centredtone(samples, read.start, step, tone);
         read.first = matchfirst(set, tone.data(), energy);
-        if (std::getenv("WAVTONE") && &read - &reads[0] == std::atoi(std::getenv("WAVTONE"))) { FILE *f = std::fopen("/tmp/t/tone.raw", "wb"); std::fwrite(tone.data(), 4, tone.size(), f); std::fclose(f); f = std::fopen("/tmp/t/tmpl.raw", "wb"); std::fwrite(set.centredtone(read.first.code), 4, set.samples, f); std::fclose(f); std::fprintf(stderr, "tone %d start %.3f step %.6f energy %g\n", std::atoi(std::getenv("WAVTONE")), start, step, energy); }
         read.code = read.first.code;
         read.trusted = read.first.code == 0 || read.first.runner_up <= 0.5 * read.first.share;
-        double next = start + set.samples * step;
-        if (read.first.code != 0) {
-            read.offset_variance = timingof(set, read.first, tone.data(), read.offset);
-            // Trust a timing known to a third of a sample or better, within two samples.
-            if (read.offset_variance < 0.1 && std::fabs(read.offset) < 2.0) {
-                next += tuning::timing_gain * read.offset * step;
-                step += tuning::clock_gain * read.offset * step / set.samples;
-            } else {
-                read.offset_variance = 1e30;
-            }
-        }
-        start = next;
+        if (read.first.code == 0)
+            continue;
+        read.offset_variance = timingof(set, read.first, tone.data(), read.offset);
+        // Trust a timing known to a third of a sample or better, within two samples.
+        if (read.offset_variance < 0.1 && std::fabs(read.offset) < 2.0)
+            line.add(static_cast<double>(k), read.start + read.offset * step, 1.0 / (std::max(read.offset_variance, 1e-6) * step * step));
+        else
+            read.offset_variance = 1e30;
     }
     return reads;
 }
 
-// Puts the tones on one straight line through the measured starts: the clock is off by a
-// constant factor, so the line holds it better than any one tone's timing.
-void straighten(std::vector<tone_read> &reads, double &step_out, int samples_per_tone)
+// Puts the tones on the line through all the measured starts; returns the step it gives.
+double straighten(std::vector<tone_read> &reads, double step, int samples_per_tone)
 {
-    double weight = 0.0, sk = 0.0, ss = 0.0, skk = 0.0, sks = 0.0;
+    start_line line;
     for (std::size_t k = 0; k < reads.size(); ++k) {
-        if (reads[k].offset_variance >= 1e29)
-            continue;
-        const double w = 1.0 / std::max(reads[k].offset_variance, 1e-6);
-        const double measured = reads[k].start + reads[k].offset * step_out;
-        weight += w;
-        sk += w * k;
-        ss += w * measured;
-        skk += w * k * k;
-        sks += w * k * measured;
+        if (reads[k].offset_variance < 1e29)
+            line.add(static_cast<double>(k), reads[k].start + reads[k].offset * step,
+                     1.0 / (std::max(reads[k].offset_variance, 1e-6) * step * step));
     }
-    const double spread = weight * skk - sk * sk;
-    if (weight <= 0.0 || spread <= 1e-9 * weight * weight)
-        return;
-    const double per_tone = (weight * sks - sk * ss) / spread;
-    const double first = (ss - per_tone * sk) / weight;
-    // A line far off the first pass's grid is a fit to noise.
-    if (std::fabs(per_tone / (samples_per_tone * step_out) - 1.0) > tuning::clock_range)
-        return;
-    step_out = per_tone / samples_per_tone;
+    double first = 0.0;
+    double per_tone = 0.0;
+    // A line far off the grid's clock is a fit to noise.
+    if (!line.fit(first, per_tone) || std::fabs(per_tone / (samples_per_tone * step) - 1.0) > tuning::clock_range)
+        return step;
     for (std::size_t k = 0; k < reads.size(); ++k)
         reads[k].start = first + per_tone * static_cast<double>(k);
+    return per_tone / samples_per_tone;
 }
 
 // ---- The converter's filter, measured: the file's sound at the library's instants against
@@ -688,8 +729,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     const char *waveform = choosewaveform(samples, layout, tones);
     const tone_set set = rendertones(layout.tenths, waveform);
     std::vector<tone_read> reads = firstpass(samples, set, layout, tones);
-    double step = layout.step;
-    straighten(reads, step, samples_per_tone);
+    const double step = straighten(reads, layout.step, samples_per_tone);
     // Decided by likelihood twice: the second time through a channel measured on the first's
     // decisions, which hold the tones a converter cut as they were sent.
     const channel first_guess = measurechannel(samples, set, reads, step, nullptr);

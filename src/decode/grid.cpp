@@ -440,13 +440,13 @@ double nearestcode(double frequency)
 double offcode(double frequency) { return std::fabs(nearestcode(frequency) - frequency); }
 
 // The factors within `reach` of 1 that put the most of `measured` (frequencies at the clock
-// of `step`, with weights) on codes' frequencies, each within `tolerance` hertz counting alike,
-// nearest to the library's clock first. Codes come in pairs 1 Hz apart, so a few tones fit a
+// of `step`, with weights) on codes' frequencies, each within `tolerance` hertz counting alike:
+// those nearest to the library's clock first, or the best fitting first. Codes come in pairs 1 Hz apart, so a few tones fit a
 // clock 0.1 % off as well, each on its pair's other code; the tones' timing tells them apart.
 // A tolerance keeps a tone whose waveform folds a harmonic a few hertz from its own frequency,
 // and so measures it off, from pulling the rest.
 std::vector<double> clockscales(const std::vector<std::pair<double, double>> &measured, double step,
-                                double reach, double tolerance)
+                                double reach, double tolerance, bool nearest_first)
 {
     double total = 0.0;
     for (const auto &entry : measured)
@@ -464,15 +464,18 @@ std::vector<double> clockscales(const std::vector<std::pair<double, double>> &me
     }
     // The bottoms of the dips that fit about as well as the best: a fiftieth of a hertz is
     // what a measurement of a clean tone may miss by.
-    std::vector<double> scales;
+    std::vector<std::pair<double, double>> dips;
     for (std::size_t i = 1; i + 1 < costs.size(); ++i) {
         const double cost = costs[i].second;
         if (cost <= costs[i - 1].second && cost <= costs[i + 1].second && cost <= 2.0 * least + total * 0.0004)
-            scales.push_back(costs[i].first);
+            dips.push_back(costs[i]);
     }
-    std::sort(scales.begin(), scales.end(), [&](double a, double b) {
-        return std::fabs(step * a - 2.0) < std::fabs(step * b - 2.0);
+    std::sort(dips.begin(), dips.end(), [&](const auto &a, const auto &b) {
+        return nearest_first ? std::fabs(step * a.first - 2.0) < std::fabs(step * b.first - 2.0) : a.second < b.second;
     });
+    std::vector<double> scales;
+    for (const auto &dip : dips)
+        scales.push_back(dip.first);
     if (scales.size() > 4)
         scales.resize(4);
     if (scales.empty())
@@ -488,7 +491,7 @@ std::vector<candidate> clockfrompeaks(const candidate &tried)
     for (const tone_fit &fit : tried.fits)
         measured.push_back({fit.frequency, fit.length > 0.0 ? std::norm(fit.correlation) / fit.length : 0.0});
     std::vector<candidate> clocks;
-    for (double scale : clockscales(measured, tried.step, tuning::clock_range + 0.001, 0.3)) {
+    for (double scale : clockscales(measured, tried.step, tuning::clock_range + 0.001, 0.3, true)) {
         candidate clocked = tried;
         for (tone_fit &fit : clocked.fits)
             fit.frequency = nearestcode(fit.frequency * scale);
@@ -525,7 +528,7 @@ void clockfromphases(const std::vector<float> &samples, candidate &tried, double
     if (measured.empty())
         return;
     // Within half the distance to a pair's other code.
-    const double scale = clockscales(measured, tried.step, 0.0004, 0.05).front();
+    const double scale = clockscales(measured, tried.step, 0.0004, 0.05, false).front();
     if (std::getenv("WAVDEBUG")) { std::fprintf(stderr, "phases: step %.6f margin %.1f scale %.7f\n", tried.step, margin, scale); for (auto &m : measured) std::fprintf(stderr, "   f %.4f w %.3g\n", m.first, m.second); }
     for (std::size_t m = 0; m < measured.size(); ++m)
         tried.fits[measured_tones[m]].frequency = nearestcode(measured[m].first * scale);

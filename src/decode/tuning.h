@@ -37,11 +37,6 @@ constexpr double silent_match_share = 0.12;
 // White noise matches about 2 %, tones under noise as strong as themselves about 45 %.
 constexpr double tones_share = 0.3;
 
-// The grid follows each tone's measured timing with these loop gains (per tone): the first
-// moves the next start, the second the clock.
-constexpr double timing_gain = 0.4;
-constexpr double clock_gain = 0.04;
-
 // A character is decided when the likelihood of the best code beats the next by this many
 // nats (a factor of e^12, about 160 000).
 constexpr double decided_margin = 12.0;
