@@ -6,8 +6,10 @@ usage: tool_test.py PATH_TO_WAVCREATE PATH_TO_MANUAL_PAGE
 import os
 import pty
 import re
+import resource
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -254,6 +256,54 @@ class ToolTest(unittest.TestCase):
         self.assertIn(b"cannot decode", result.stderr)
         for args in [["--decode"], ["--decode", "-t", "5", path], ["--decode", path, path]]:
             self.assertEqual(run(*args).returncode, 2, args)
+
+    def test_decode_reads_streams_and_bounds_its_reports(self):
+        # A pipe's writer cannot know the sizes: 0xFFFFFFFF or 0 mean to the end of the data.
+        data = self.rendered("-t", "3", "Piped")
+        for size in [b"\xff\xff\xff\xff", b"\0\0\0\0"]:
+            streamed = data[:4] + size + data[8:40] + size + data[44:]
+            result = run("-q", "--decode", "-", stdin=streamed)
+            self.assertEqual((result.returncode, result.stdout), (0, b"Piped\n"), size)
+        # Every tone damaged (a NaN in each, in a float file): each character undecided, the
+        # first twenty positions named, then how many more.
+        text = "abcdefghijklmnopqrstuvwxy"
+        samples = [(b - 127) / 127.0 for b in self.rendered("-t", "3", text)[44:]]
+        for tone in range(len(text)):
+            samples[tone * 600 + 300] = float("nan")
+        floats = struct.pack(f"<{len(samples)}f", *samples)
+        damaged = self.out("damaged.wav")
+        with open(damaged, "wb") as f:
+            f.write(b"RIFF" + struct.pack("<I", 36 + len(floats)) + b"WAVEfmt " +
+                    struct.pack("<IHHIIHH", 16, 3, 1, 2000, 8000, 4, 32) + b"data" +
+                    struct.pack("<I", len(floats)) + floats)
+        result = run("-q", "--decode", damaged)
+        self.assertEqual((result.returncode, result.stdout), (1, "\ufffd".encode() * 25 + b"\n"))
+        positions = ", ".join(str(p) for p in range(1, 21))
+        self.assertIn(f"positions {positions} and 5 more of".encode(), result.stderr)
+        self.assertIn(b"25 damaged samples (NaN or infinite)", result.stderr)
+        missing = run("--decode", self.out("missing.wav"))
+        self.assertEqual(missing.returncode, 1)
+        self.assertIn(b"No such file or directory", missing.stderr)
+
+    @unittest.skipIf(os.environ.get("WAVCREATE_SANITIZED") or RUNNER,
+                     "sanitizers and emulators need more address space than the limit")
+    def test_decode_out_of_memory_is_an_error(self):
+        # 9000 seconds at 1000 samples a second: 36 million samples at the decoder's own rate,
+        # more than 120 MiB of address space holds. A sparse file, read through.
+        samples = 9_000_000
+        long_file = self.out("long.wav")
+        with open(long_file, "wb") as f:
+            f.write(b"RIFF" + struct.pack("<I", 36 + samples) + b"WAVEfmt " +
+                    struct.pack("<IHHIIHH", 16, 1, 1, 1000, 1000, 1, 8) + b"data" +
+                    struct.pack("<I", samples))
+            f.truncate(44 + samples)
+        def limit():
+            resource.setrlimit(resource.RLIMIT_AS, (120 << 20, 120 << 20))
+        result = subprocess.run([TOOL, "--decode", long_file], capture_output=True,
+                                preexec_fn=limit)
+        self.assertEqual((result.returncode, result.stdout), (1, b""), result)
+        self.assertEqual(result.stderr.decode(),
+                         f"wavcreate: cannot decode '{long_file}': out of memory\n")
 
     def test_help_and_version(self):
         result = run("--help")

@@ -265,6 +265,7 @@ struct tone_read {
     int code = 0;              // as last decided
     double margin = 0.0;       // of the last decision, nats
     bool trusted = false;      // the last decision is sure enough to measure the channel on
+    double energy = 0.0;       // of the tone, less its mean
 };
 
 // Which waveform's tones match the first tones best.
@@ -340,6 +341,7 @@ std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_s
         const double step = per_tone / set.samples;
         read.start = first + per_tone * static_cast<double>(k);
         const double energy = centredtone(samples, read.start, step, tone);
+        read.energy = energy;
         read.first = matchfirst(set, tone.data(), energy);
         read.code = read.first.code;
         read.trusted = read.first.code == 0 || read.first.runner_up <= 0.5 * read.first.share;
@@ -677,7 +679,11 @@ void secondpass(const std::vector<float> &samples, const tone_set &set, const ch
         for (int candidate = 1; candidate < code_count; ++candidate) {
             if (!iscandidate(candidate))
                 continue;
-            const double likelihood = 2.0 * dot(tone.data(), heard.tone(candidate), heard.length) - heard.energy[candidate];
+            // Each tone's own level may stray from the channel's: a room's resonances, a
+            // codec's bands. Within limits: a whisper of a code is no code.
+            const double product = dot(tone.data(), heard.tone(candidate), heard.length);
+            const double gain = std::clamp(product / (heard.energy[candidate] + 1e-30), tuning::lowest_tone_gain, tuning::highest_tone_gain);
+            const double likelihood = 2.0 * gain * product - gain * gain * heard.energy[candidate];
             if (likelihood > best) {
                 second = best;
                 best = likelihood;
@@ -742,20 +748,36 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         for (auto &r : reads) std::fprintf(stderr, "  start %.2f first %d share %.3f ru %.3f gain %.3f off %.3f var %.3g | code %d margin %.1f\n", r.start, r.first.code, r.first.share, r.first.runner_up, r.first.gain, r.offset, r.offset_variance, r.code, r.margin);
     }
 
+    // What a sounding tone holds: the middle of the energies of the tones decided as codes.
+    std::vector<double> sounding;
+    for (const tone_read &read : reads) {
+        if (read.code != 0 && read.trusted)
+            sounding.push_back(read.energy);
+    }
+    std::nth_element(sounding.begin(), sounding.begin() + sounding.size() / 2, sounding.end());
+    const double loud = sounding.empty() ? 0.0 : sounding[sounding.size() / 2];
+    // After the text's end a room rings on, or a codec pads: faint tones at the end are no
+    // characters.
+    while (reads.size() > 1 && reads.back().code != 0 && reads.back().energy < tuning::tail_share * loud)
+        reads.pop_back();
+
     result.tenths = layout.tenths;
     result.waveform = waveform;
     result.exact = false;
     result.clock = 2.0 / step;
     result.damaged_samples = work.damaged_samples;
     result.weakest_margin = 1e300;
+    // Silence holds little: a tone as loud as a character's that no code matches is no space.
+    const auto silent = [&](const tone_read &read) { return read.code == 0 && read.energy <= tuning::silence_share * loud; };
     // The last tone is the text's end, silent; a file cut short ends in a character.
-    const bool ends_silent = reads.back().code == 0;
+    const bool ends_silent = silent(reads.back());
     result.cut_short = !ends_silent;
     const std::size_t characters = ends_silent ? reads.size() - 1 : reads.size();
     for (std::size_t k = 0; k < characters; ++k) {
         const tone_read &read = reads[k];
         const bool damaged = overlapsdamage(work, read.start, read.start + tone_length);
-        const bool decided = !damaged && read.margin >= tuning::decided_margin;
+        const bool decided = !damaged && read.margin >= tuning::decided_margin &&
+                             (read.code != 0 || silent(read));
         result.codes.push_back(decided ? (read.code == 0 ? ' ' : read.code) : -1);
         if (read.margin < result.weakest_margin) {
             result.weakest_margin = read.margin;

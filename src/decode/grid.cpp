@@ -535,30 +535,54 @@ void clockfromphases(const std::vector<float> &samples, candidate &tried, double
     tried.step *= scale;
 }
 
-// Moves the teeth together by up to `reach` work samples to where every tone's sine starts at
-// phase 0: the phases of tones of many frequencies agree on one shift only. Returns how well
-// they agree at the best shift.
-double aligntones(const std::vector<float> &samples, candidate &tried, double reach, double sound)
+// Moves the teeth together by up to `reach` work samples, and apart by up to `clock_reach` of
+// the clock, to where every tone's sine starts at phase 0: the phases of tones of many
+// frequencies agree on one shift only, and tones far apart on one clock. Returns how well they
+// agree there.
+double aligntones(const std::vector<float> &samples, candidate &tried, double reach, double clock_reach, double sound)
 {
+    constexpr double shift_step = 0.05;
     const double steady = steadyof(tried);
+    const double tone = std::floor(tonelength(tried.tenths)) * tried.step;
     tried.fits.resize(std::min(tried.fits.size(), tried.starts.size()));
     for (std::size_t k = 0; k < tried.fits.size(); ++k)
         tried.fits[k].correlation = correlate(samples, tried.starts[k], steady, omegaof(tried.fits[k].frequency, tried.step));
-    std::vector<double> agreement;
-    for (double shift = -reach; shift <= reach; shift += 0.05) {
-        double matched = 0.0;
-        for (const tone_fit &fit : tried.fits) {
-            if (fit.length <= 0.0)
-                continue;
-            const double aligned = (fit.correlation * std::polar(1.0, omegaof(fit.frequency, tried.step) * shift)).real();
-            matched += aligned * aligned / fit.length;
+    // A tone or two say nothing of the clock.
+    if (tried.fits.size() < 3)
+        clock_reach = 0.0;
+    // Clock steps that move the last tone by a tenth of a work sample.
+    const double clock_step = std::max(1e-7, 0.1 / (tone * std::max<std::size_t>(1, tried.fits.size())));
+    const auto shifts = static_cast<std::size_t>(2.0 * reach / shift_step) + 1;
+    std::vector<double> agreement(shifts);
+    std::vector<double> best_agreement;
+    double best = -1.0;
+    double best_clock = 0.0;
+    std::vector<std::complex<double>> phasors(tried.fits.size());
+    std::vector<std::complex<double>> turns(tried.fits.size());
+    for (double clock = -clock_reach; clock <= clock_reach + 1e-12; clock += clock_step) {
+        for (std::size_t k = 0; k < tried.fits.size(); ++k) {
+            const double omega = omegaof(tried.fits[k].frequency, tried.step);
+            phasors[k] = tried.fits[k].correlation * std::polar(1.0, omega * (-reach + static_cast<double>(k) * tone * clock));
+            turns[k] = std::polar(1.0, omega * shift_step);
         }
-        agreement.push_back(matched);
+        for (std::size_t i = 0; i < shifts; ++i) {
+            double matched = 0.0;
+            for (std::size_t k = 0; k < tried.fits.size(); ++k) {
+                if (tried.fits[k].length > 0.0)
+                    matched += phasors[k].real() * phasors[k].real() / tried.fits[k].length;
+                phasors[k] *= turns[k];
+            }
+            agreement[i] = matched;
+        }
+        const double most = *std::max_element(agreement.begin(), agreement.end());
+        if (most > best) {
+            best = most;
+            best_clock = clock;
+            best_agreement = agreement;
+        }
     }
-    const double best = *std::max_element(agreement.begin(), agreement.end());
     // A tone or two agree as well every half period of their frequencies: of the shifts that
     // agree about as well as the best, the one that puts a tooth nearest where the sound starts.
-    const double tone = std::floor(tonelength(tried.tenths)) * tried.step;
     double wanted = std::fmod(sound - tried.origin, tone);
     if (wanted > tone / 2)
         wanted -= tone;
@@ -566,16 +590,18 @@ double aligntones(const std::vector<float> &samples, candidate &tried, double re
         wanted += tone;
     double chosen = 0.0;
     double nearest = 1e300;
-    for (std::size_t i = 0; i < agreement.size(); ++i) {
-        const bool peak = (i == 0 || agreement[i] >= agreement[i - 1]) &&
-                          (i + 1 == agreement.size() || agreement[i] >= agreement[i + 1]);
-        const double shift = -reach + 0.05 * static_cast<double>(i);
-        if (peak && agreement[i] >= 0.9 * best && std::fabs(shift - wanted) < nearest) {
+    for (std::size_t i = 0; i < shifts; ++i) {
+        const bool peak = (i == 0 || best_agreement[i] >= best_agreement[i - 1]) &&
+                          (i + 1 == shifts || best_agreement[i] >= best_agreement[i + 1]);
+        const double shift = -reach + shift_step * static_cast<double>(i);
+        if (peak && best_agreement[i] >= 0.9 * best && std::fabs(shift - wanted) < nearest) {
             nearest = std::fabs(shift - wanted);
             chosen = shift;
         }
     }
+    if (std::getenv("ALIGNDEBUG")) { std::fprintf(stderr, "align from origin %.2f step %.6f reach %.0f: best %.1f shift %.2f clock %.6f\n", tried.origin, tried.step, reach, best, chosen, best_clock); for (std::size_t k = 0; k < tried.fits.size(); ++k) std::fprintf(stderr, "  fit %zu start %.1f f %.2f |C| %.1f arg %.3f\n", k, tried.starts[k], tried.fits[k].frequency, std::abs(tried.fits[k].correlation), std::arg(tried.fits[k].correlation)); }
     tried.origin += chosen;
+    tried.step *= 1.0 + best_clock;
     return best;
 }
 
@@ -657,7 +683,7 @@ bool findgrid(const std::vector<float> &samples, grid &found)
         placetones(clocked, sound, to);
         // The clocks come nearest the library's first; a later one must agree clearly better
         // (a tone or two agree as well at either clock of a pair).
-        const double agreement = aligntones(samples, clocked, 0.036 * work_rate, sound);
+        const double agreement = aligntones(samples, clocked, 0.036 * work_rate, 1.5e-4, sound);
         if (agreement > 1.05 * agreed) {
             agreed = agreement;
             best = clocked;
@@ -666,7 +692,7 @@ bool findgrid(const std::vector<float> &samples, grid &found)
     placetones(best, sound, to);
     clockfromphases(samples, best, 0.02 * steadyof(best));
     placetones(best, sound, to);
-    aligntones(samples, best, 0.002 * work_rate, sound);
+    aligntones(samples, best, 0.002 * work_rate, 1e-4, sound);
     found.tenths = best.tenths;
     found.step = best.step;
     found.origin = best.origin;

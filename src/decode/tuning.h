@@ -34,8 +34,20 @@ constexpr double leading_delay_share = 0.7;
 constexpr double silent_match_share = 0.12;
 
 // The whole file: below this share of its sound matched by tones, it is not a file of tones.
-// White noise matches about 2 %, tones under noise as strong as themselves about 45 %.
-constexpr double tones_share = 0.3;
+// White noise matches about 2 %, tones under noise as strong as themselves 30 % (a sawtooth,
+// whose fundamental is 61 % of it) to 50 % (a sine).
+constexpr double tones_share = 0.15;
+
+// A tone's level against the channel's, as the second pass lets it stray: a room's
+// reverberation raises and lowers single frequencies by this much.
+constexpr double lowest_tone_gain = 0.3;
+constexpr double highest_tone_gain = 3.0;
+
+// Against the middle of the sounding tones' energies: a tone decided silent but louder than
+// this is undecided, and faint tones after the text (a room's ringing, a codec's padding) end
+// it below this.
+constexpr double silence_share = 0.3;
+constexpr double tail_share = 0.1;
 
 // A character is decided when the likelihood of the best code beats the next by this many
 // nats (a factor of e^12, about 160 000).
