@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace wavcreate {
 
@@ -282,7 +280,6 @@ const char *choosewaveform(const std::vector<float> &samples, const grid &layout
             const double energy = centredtone(samples, layout.origin + t * length, layout.step, tone);
             matched += matchfirst(set, tone.data(), energy).share * energy;
         }
-        if (std::getenv("WAVDEBUG")) std::fprintf(stderr, "waveform %s matched %g\n", waveform, matched);
         if (matched > best) {
             best = matched;
             best_name = waveform;
@@ -614,8 +611,6 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
     }
     left = std::max(left, 0.0);
     measured.noise = left / count;
-    if (std::getenv("WAVXY")) { FILE *f = std::fopen("/tmp/t/x.raw", "wb"); std::fwrite(x.data(), 8, count, f); std::fclose(f); f = std::fopen("/tmp/t/y.raw", "wb"); std::fwrite(y.data(), 8, count, f); std::fclose(f); f = std::fopen("/tmp/t/h.raw", "wb"); std::fwrite(measured.filter.data(), 8, filter_taps, f); std::fclose(f); }
-    if (std::getenv("WAVDEBUG")) std::fprintf(stderr, "channel: edge taps %zu noise %g heard power %g trusted %d\n", measured.band_edge.size(), measured.noise, dotd(y.data(), y.data(), count) / count, trusted);
     return measured;
 }
 
@@ -720,7 +715,6 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         result.error = "the file is silent: there are no tones to decode";
         return false;
     }
-    if (std::getenv("WAVDUMP")) { FILE *f = std::fopen(std::getenv("WAVDUMP"), "wb"); std::fwrite(samples.data(), 4, samples.size(), f); std::fclose(f); }
     grid layout;
     if (!findgrid(samples, layout) || layout.matched < tuning::tones_share) {
         result.error = "not a file of tones: no tone length from 1 to 40 tenths matches its sound";
@@ -742,11 +736,6 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     secondpass(samples, set, first_guess, step, 1e300, reads);
     const channel through = measurechannel(samples, set, reads, step, &first_guess);
     secondpass(samples, set, through, step, 10.0 * tuning::decided_margin, reads);
-    if (std::getenv("WAVDEBUG")) {
-        std::fprintf(stderr, "grid tenths %d step %.6f origin %.2f matched %.3f tones %d wave %s\n", layout.tenths, layout.step, layout.origin, layout.matched, tones, waveform);
-        std::fprintf(stderr, "channel offset %g noise %g centre tap %g\n", through.offset, through.noise, through.filter[filter_half]);
-        for (auto &r : reads) std::fprintf(stderr, "  start %.2f first %d share %.3f ru %.3f gain %.3f off %.3f var %.3g | code %d margin %.1f\n", r.start, r.first.code, r.first.share, r.first.runner_up, r.first.gain, r.offset, r.offset_variance, r.code, r.margin);
-    }
 
     // What a sounding tone holds: the middle of the energies of the tones decided as codes.
     std::vector<double> sounding;

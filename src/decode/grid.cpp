@@ -11,8 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <cstdio>
-#include <cstdlib>
 
 namespace wavcreate {
 
@@ -170,7 +168,6 @@ comb bestcomb(const std::vector<float> &changes, std::size_t hops, int tenths, d
     for (double clock = centre - range; clock <= centre + range + 1e-12; clock += spacing) {
         comb found = fitcomb(changes, hops, samples * 2.0 * clock / hop_samples);
         found.step = 2.0 * clock;
-        if (std::getenv("COMBDEBUG") && tenths == atoi(std::getenv("COMBDEBUG"))) std::fprintf(stderr, "comb %d hops %zu clock %.6f score %.4f origin %.1f\n", tenths, hops, clock, found.score, found.origin);
         if (found.score > best.score)
             best = found;
     }
@@ -529,7 +526,6 @@ void clockfromphases(const std::vector<float> &samples, candidate &tried, double
         return;
     // Within half the distance to a pair's other code.
     const double scale = clockscales(measured, tried.step, 0.0004, 0.05, false).front();
-    if (std::getenv("WAVDEBUG")) { std::fprintf(stderr, "phases: step %.6f margin %.1f scale %.7f\n", tried.step, margin, scale); for (auto &m : measured) std::fprintf(stderr, "   f %.4f w %.3g\n", m.first, m.second); }
     for (std::size_t m = 0; m < measured.size(); ++m)
         tried.fits[measured_tones[m]].frequency = nearestcode(measured[m].first * scale);
     tried.step *= scale;
@@ -599,7 +595,6 @@ double aligntones(const std::vector<float> &samples, candidate &tried, double re
             chosen = shift;
         }
     }
-    if (std::getenv("ALIGNDEBUG")) { std::fprintf(stderr, "align from origin %.2f step %.6f reach %.0f: best %.1f shift %.2f clock %.6f\n", tried.origin, tried.step, reach, best, chosen, best_clock); for (std::size_t k = 0; k < tried.fits.size(); ++k) std::fprintf(stderr, "  fit %zu start %.1f f %.2f |C| %.1f arg %.3f\n", k, tried.starts[k], tried.fits[k].frequency, std::abs(tried.fits[k].correlation), std::arg(tried.fits[k].correlation)); }
     tried.origin += chosen;
     tried.step *= 1.0 + best_clock;
     return best;
@@ -656,7 +651,6 @@ bool findgrid(const std::vector<float> &samples, grid &found)
     }
     for (candidate &tried : candidates) {
         fitcandidate(samples, sound, to, tried);
-        if (std::getenv("WAVDEBUG")) std::fprintf(stderr, "cand tenths %d step %.6f origin %.2f comb %.4f matched %.4f\n", tried.tenths, tried.step, tried.origin, combs[tried.tenths].score, tried.matched);
     }
     // Tones cut in two match as well as whole ones: of the lengths that match about as well as
     // the best, the longest.
