@@ -584,32 +584,41 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
         const int first = std::max(0, delay);
         right[j] = dotd(&y[first], &x[first - delay], std::min(count, count + delay) - first);
     }
-    std::vector<double> matrix(static_cast<std::size_t>(filter_taps) * filter_taps);
-    for (int i = 0; i < filter_taps; ++i) {
-        for (int j = 0; j < filter_taps; ++j)
-            matrix[i * filter_taps + j] = autocorrelation[std::abs(i - j)];
-        // A little ridge keeps bands the tones never visited from taking any value.
-        matrix[i * filter_taps + i] += 1e-4 * autocorrelation[0];
-    }
+    // A ridge keeps bands the tones never visited, or visited faintly under noise, from
+    // taking any value: toward the plain gain there, which the whole band shares, not toward
+    // nothing, which would make the codes of those bands as faint as silence. It is fitted
+    // twice: the second time as strong as the noise the first leaves calls for, so that no
+    // tap strays by more than a twentieth of the gain.
+    const double plain_gain = right[filter_half] / autocorrelation[0];
     const std::vector<double> heard_by_delay = right;
-    if (!solve(matrix, right, filter_taps))
-        return measured;
-    measured.filter = right;
+    const auto fitwithridge = [&](double ridge) {
+        std::vector<double> matrix(static_cast<std::size_t>(filter_taps) * filter_taps);
+        for (int i = 0; i < filter_taps; ++i) {
+            for (int j = 0; j < filter_taps; ++j)
+                matrix[i * filter_taps + j] = autocorrelation[std::abs(i - j)];
+            matrix[i * filter_taps + i] += ridge;
+        }
+        std::vector<double> taps = heard_by_delay;
+        taps[filter_half] += ridge * plain_gain;
+        if (solve(matrix, taps, filter_taps))
+            measured.filter = taps;
+        // What the filtered tones leave over: |y - h x|^2 = y.y - 2 h.c + h.R.h.
+        double left = dotd(y.data(), y.data(), count);
+        for (int i = 0; i < filter_taps; ++i) {
+            double filtered_i = 0.0;
+            for (int j = 0; j < filter_taps; ++j)
+                filtered_i += autocorrelation[std::abs(i - j)] * measured.filter[j];
+            left += measured.filter[i] * (filtered_i - 2.0 * heard_by_delay[i]);
+        }
+        return std::max(left, 0.0);
+    };
+    double left = fitwithridge(1e-4 * autocorrelation[0]);
+    if (plain_gain != 0.0)
+        left = fitwithridge(std::max(1e-4 * autocorrelation[0], 400.0 * left / count / (plain_gain * plain_gain)));
     double gain = 0.0;
     for (double tap : measured.filter)
         gain += tap;
     measured.offset = heard_mean - gain * sent_mean;
-    // What the filtered tones leave over, from the same sums: |y - h x|^2 = y.y - 2 h.c + h.R.h.
-    double left = 0.0;
-    for (int n = 0; n < count; ++n)
-        left += y[n] * y[n];
-    for (int i = 0; i < filter_taps; ++i) {
-        double filtered_i = 0.0;
-        for (int j = 0; j < filter_taps; ++j)
-            filtered_i += autocorrelation[std::abs(i - j)] * measured.filter[j];
-        left += measured.filter[i] * (filtered_i - 2.0 * heard_by_delay[i]);
-    }
-    left = std::max(left, 0.0);
     measured.noise = left / count;
     return measured;
 }
