@@ -221,7 +221,7 @@ const conversion conversions[] = {
     {"clock_fast", "The quick brown fox jumps", 5, "sine", 1.002, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"clock_slow", "The quick brown fox jumps", 5, "square", 0.998, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"noise_6_dB", "The quick brown fox jumps", 5, "sine", 1.0, 6.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-    {"noise_0_dB_square", "The quick brown fox jumps", 5, "square", 1.0, 0.01, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+    {"noise_0_dB", "The quick brown fox jumps", 5, "triangle", 1.0, 0.01, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"band_cut", "Hello banana, \xe0 \x9f", 5, "sine", 1.0, 0.0, true, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
 };
 

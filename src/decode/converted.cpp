@@ -424,30 +424,25 @@ std::vector<double> bandpowers(const std::vector<float> &signal)
 }
 
 // Where the file's band ends, in hertz at the library's rate: above it the file holds a
-// three-hundredth (25 dB below) or less of what the first decisions' tones hold there, against
-// what it holds of them from 100 to 800 Hz. The tones always reach the top of the band: the
-// 8-bit encoding's small errors fill all of it. 1000 when the file keeps its whole band: a
-// converter that keeps it loses a few decibels at most near the top. Resamplers cut at 91 %
-// (libsoxr's default), 95 % (sox's), 97 % of the band, and where they cut, the tones of codes
-// above are all but lost, but for their starts, ends and small errors below the edge.
-double bandedge(const std::vector<float> &heard, const std::vector<float> &sent)
+// three-hundredth (25 dB below) or less of the power of the typical band from 100 to 800 Hz,
+// 10 Hz wide. The typical band holds no tone, only what lies between tones: the 8-bit
+// encoding's small errors, a codec's or a recording's noise, the overtones of the waveforms;
+// a converter that keeps the whole band keeps that to the top. 1000 when it does. Resamplers
+// cut at 91 % (libsoxr's default), 95 % (sox's), 97 % of the band, and where they cut, the
+// tones of codes above are all but lost, but for their starts, ends and small errors below.
+double bandedge(const std::vector<float> &heard)
 {
-    const std::vector<double> heard_power = bandpowers(heard);
-    const std::vector<double> sent_power = bandpowers(sent);
-    std::vector<double> ratios;
-    for (int band = 10; band < 80; ++band) {
-        if (sent_power[band] > 0.0)
-            ratios.push_back(heard_power[band] / sent_power[band]);
-    }
-    if (ratios.empty())
+    const std::vector<double> power = bandpowers(heard);
+    std::vector<double> typical(power.begin() + 10, power.begin() + 80);
+    std::nth_element(typical.begin(), typical.begin() + typical.size() / 2, typical.end());
+    const double floor = typical[typical.size() / 2];
+    if (floor <= 0.0)
         return sample_rate / 2;
-    std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
-    const double passed = ratios[ratios.size() / 2];
     // The first band from 800 Hz up from which the file holds next to nothing to the top.
     for (int band = 80; band < 99; ++band) {
         bool lost = true;
         for (int above = band; above < 99 && lost; ++above)
-            lost = sent_power[above] > 0.0 && heard_power[above] < passed * sent_power[above] / 300.0;
+            lost = power[above] < floor / 300.0;
         if (lost)
             return band * 10.0;
     }
@@ -535,7 +530,7 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
     if (earlier != nullptr) {
         measured.band_edge = earlier->band_edge;
     } else {
-        const double edge = bandedge(heard, sent);
+        const double edge = bandedge(heard);
         if (edge < sample_rate / 2)
             measured.band_edge = bandedgefilter(edge);
     }

@@ -39,14 +39,16 @@ constexpr double silent_match_share = 0.12;
 constexpr double tones_share = 0.15;
 
 // A tone's level against the channel's, as the second pass lets it stray: a room's
-// reverberation raises and lowers single frequencies by this much.
-constexpr double lowest_tone_gain = 0.3;
-constexpr double highest_tone_gain = 3.0;
+// reverberation raises and lowers single frequencies by this much. No lower: the top of a
+// square that a resampler cut is its third harmonic, at a third of its level, and another
+// code's tone.
+constexpr double lowest_tone_gain = 0.5;
+constexpr double highest_tone_gain = 2.0;
 
 // Against the middle of the sounding tones' energies: a tone decided silent but louder than
-// this is undecided, and faint tones after the text (a room's ringing, a codec's padding) end
-// it below this.
-constexpr double silence_share = 0.3;
+// this is undecided (under noise as strong as the tones, silence holds half), and faint tones
+// after the text (a room's ringing, a codec's padding) end it below this.
+constexpr double silence_share = 0.65;
 constexpr double tail_share = 0.1;
 
 // A character is decided when the likelihood of the best code beats the next by this many
