@@ -653,28 +653,45 @@ bool findgrid(const std::vector<float> &samples, grid &found)
         fitcandidate(samples, sound, to, tried);
     }
     // Tones cut in two match as well as whole ones: of the lengths that match about as well as
-    // the best, the longest.
+    // the best and are whole multiples of its, the longest.
     double best_matched = 0.0;
     for (const candidate &tried : candidates)
         best_matched = std::max(best_matched, tried.matched);
-    const candidate *chosen = nullptr;
+    const candidate *best_fit = nullptr;
     for (const candidate &tried : candidates) {
-        if (tried.matched >= tuning::cut_tones_share * best_matched &&
-            (chosen == nullptr || tried.tenths > chosen->tenths ||
-             (tried.tenths == chosen->tenths && tried.matched > chosen->matched)))
+        if (tried.matched == best_matched)
+            best_fit = &tried;
+    }
+    // A length that cuts the tones in two, three, ... is the best's whole fraction.
+    const auto multiple = [&](const candidate &tried) {
+        const double ratio = std::floor(tonelength(tried.tenths)) / std::floor(tonelength(best_fit->tenths));
+        return ratio >= 1.0 && std::fabs(ratio - std::round(ratio)) < 0.002 * ratio;
+    };
+    const candidate *chosen = best_fit;
+    for (const candidate &tried : candidates) {
+        if (best_fit != nullptr && tried.matched >= tuning::cut_tones_share * best_matched && multiple(tried) &&
+            (tried.tenths > chosen->tenths || (tried.tenths == chosen->tenths && tried.matched > chosen->matched)))
             chosen = &tried;
     }
     if (chosen == nullptr || best_matched <= 0.0)
         return false;
+    // The clock is told by tones far apart: long tones are followed over a dozen and more.
+    candidate chosen_over_more = *chosen;
+    const double tone_length = std::floor(tonelength(chosen->tenths)) * 2.0;
+    const double reach = std::min<double>(samples.size(), sound + std::max(tuning::compare_seconds * work_rate, 16.0 * tone_length));
+    if (reach > to) {
+        fitcandidate(samples, sound, reach, chosen_over_more);
+        chosen_over_more.matched = chosen->matched;
+    }
     // The grid to a fraction of a sample: the clock from the tones' frequencies, then from
     // their phases, then the teeth where the phases agree, for each clock the frequencies
     // allow; the clock whose teeth agree best, once more, and the teeth.
     candidate best;
     double agreed = -1.0;
-    for (candidate &clocked : clockfrompeaks(*chosen)) {
-        placetones(clocked, sound, to);
+    for (candidate &clocked : clockfrompeaks(chosen_over_more)) {
+        placetones(clocked, sound, reach);
         clockfromphases(samples, clocked, 0.2 * steadyof(clocked));
-        placetones(clocked, sound, to);
+        placetones(clocked, sound, reach);
         // The clocks come nearest the library's first; a later one must agree clearly better
         // (a tone or two agree as well at either clock of a pair).
         const double agreement = aligntones(samples, clocked, 0.036 * work_rate, 1.5e-4, sound);
@@ -683,9 +700,9 @@ bool findgrid(const std::vector<float> &samples, grid &found)
             best = clocked;
         }
     }
-    placetones(best, sound, to);
+    placetones(best, sound, reach);
     clockfromphases(samples, best, 0.02 * steadyof(best));
-    placetones(best, sound, to);
+    placetones(best, sound, reach);
     aligntones(samples, best, 0.002 * work_rate, 1e-4, sound);
     found.tenths = best.tenths;
     found.step = best.step;
