@@ -578,7 +578,7 @@ double aligntones(const std::vector<float> &samples, candidate &tried, double re
         }
     }
     // A tone or two agree as well every half period of their frequencies: of the shifts that
-    // agree about as well as the best, the one that puts a tooth nearest where the sound starts.
+    // agree as well as the best, the one that puts a tooth nearest where the sound starts.
     double wanted = std::fmod(sound - tried.origin, tone);
     if (wanted > tone / 2)
         wanted -= tone;
@@ -590,7 +590,7 @@ double aligntones(const std::vector<float> &samples, candidate &tried, double re
         const bool peak = (i == 0 || best_agreement[i] >= best_agreement[i - 1]) &&
                           (i + 1 == shifts || best_agreement[i] >= best_agreement[i + 1]);
         const double shift = -reach + shift_step * static_cast<double>(i);
-        if (peak && best_agreement[i] >= 0.9 * best && std::fabs(shift - wanted) < nearest) {
+        if (peak && best_agreement[i] >= 0.98 * best && std::fabs(shift - wanted) < nearest) {
             nearest = std::fabs(shift - wanted);
             chosen = shift;
         }
