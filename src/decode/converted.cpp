@@ -289,13 +289,16 @@ const char *choosewaveform(const std::vector<float> &samples, const grid &layout
 }
 
 // The line through the tones' measured starts that the clock, off by a constant factor, puts
-// them on: weighted least squares, with the grid's clock as a prior on the slope.
+// them on: weighted least squares, with the grid's clock, known to a ten-thousandth or so, as
+// a prior on the slope.
 struct start_line {
     double weight = 0.0, tones = 0.0, starts = 0.0, tones_squared = 0.0, products = 0.0;
     double prior_slope = 0.0, prior_weight = 0.0;
+    int points = 0;
 
     void add(double tone, double start, double w)
     {
+        ++points;
         weight += w;
         tones += w * tone;
         starts += w * start;
@@ -307,6 +310,14 @@ struct start_line {
     // measured to say.
     bool fit(double &first, double &per_tone) const
     {
+        // Two starts would give a clock as good as their timing alone: the grid's holds.
+        if (points < 3 && prior_weight > 0.0) {
+            if (weight <= 0.0)
+                return false;
+            per_tone = prior_slope;
+            first = (starts - prior_slope * tones) / weight;
+            return true;
+        }
         const double a = weight, b = tones, c = tones_squared + prior_weight;
         const double determinant = a * c - b * b;
         if (weight <= 0.0 || determinant <= 1e-12 * a * c)
@@ -327,9 +338,7 @@ std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_s
     std::vector<float> tone(static_cast<std::size_t>(set.samples));
     start_line line;
     line.prior_slope = set.samples * layout.step;
-    // The grid's clock is known to a ten-thousandth or so.
-    const double slope_error = 1e-4 * line.prior_slope;
-    line.prior_weight = 1.0 / (slope_error * slope_error);
+    line.prior_weight = 1.0 / (1e-4 * line.prior_slope * 1e-4 * line.prior_slope);
     for (std::size_t k = 0; k < reads.size(); ++k) {
         tone_read &read = reads[k];
         double first = layout.origin;
@@ -358,6 +367,8 @@ std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_s
 double straighten(std::vector<tone_read> &reads, double step, int samples_per_tone)
 {
     start_line line;
+    line.prior_slope = samples_per_tone * step;
+    line.prior_weight = 1.0 / (1e-4 * line.prior_slope * 1e-4 * line.prior_slope);
     for (std::size_t k = 0; k < reads.size(); ++k) {
         if (reads[k].offset_variance < 1e29)
             line.add(static_cast<double>(k), reads[k].start + reads[k].offset * step,
@@ -533,9 +544,9 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
         const double edge = bandedge(heard);
         if (edge < sample_rate / 2)
             // A resampler's edge falls over the few tens of hertz below where nothing is left:
-            // seen through a low-pass a little below, the tones of codes in the fall are as
-            // faint as such a file holds them.
-            measured.band_edge = bandedgefilter(edge - 30.0);
+            // seen through a low-pass a little below, the tones of codes in the fall are about
+            // as faint as such a file holds them; the channel's filter does the rest.
+            measured.band_edge = bandedgefilter(edge - 10.0);
     }
     if (!measured.band_edge.empty()) {
         const int half = static_cast<int>(measured.band_edge.size() / 2);

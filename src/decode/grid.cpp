@@ -531,6 +531,18 @@ void clockfromphases(const std::vector<float> &samples, candidate &tried, double
     tried.step *= scale;
 }
 
+// How many of the tones fitted sound: silent ones say nothing of the clock or the grid.
+int soundingtones(const candidate &tried)
+{
+    double loudest = 0.0;
+    for (const tone_fit &fit : tried.fits)
+        loudest = std::max(loudest, std::norm(fit.correlation));
+    int sounding = 0;
+    for (const tone_fit &fit : tried.fits)
+        sounding += loudest > 0.0 && std::norm(fit.correlation) >= 0.1 * loudest;
+    return sounding;
+}
+
 // Moves the teeth together by up to `reach` work samples, and apart by up to `clock_reach` of
 // the clock, to where every tone's sine starts at phase 0: the phases of tones of many
 // frequencies agree on one shift only, and tones far apart on one clock. Returns how well they
@@ -544,7 +556,7 @@ double aligntones(const std::vector<float> &samples, candidate &tried, double re
     for (std::size_t k = 0; k < tried.fits.size(); ++k)
         tried.fits[k].correlation = correlate(samples, tried.starts[k], steady, omegaof(tried.fits[k].frequency, tried.step));
     // A tone or two say nothing of the clock.
-    if (tried.fits.size() < 3)
+    if (soundingtones(tried) < 3)
         clock_reach = 0.0;
     // Clock steps that move the last tone by a tenth of a work sample.
     const double clock_step = std::max(1e-7, 0.1 / (tone * std::max<std::size_t>(1, tried.fits.size())));
@@ -688,21 +700,40 @@ bool findgrid(const std::vector<float> &samples, grid &found)
     // allow; the clock whose teeth agree best, once more, and the teeth.
     candidate best;
     double agreed = -1.0;
-    for (candidate &clocked : clockfrompeaks(chosen_over_more)) {
+    // A tone or two cannot tell the clock from a pair's other code: the library's clock, the
+    // likeliest, then.
+    const bool few_tones = soundingtones(chosen_over_more) < 3;
+    std::vector<candidate> clocks;
+    if (few_tones) {
+        candidate library = chosen_over_more;
+        library.step = 2.0;
+        for (tone_fit &fit : library.fits)
+            fit.frequency = nearestcode(fit.frequency * library.step / chosen_over_more.step);
+        clocks.push_back(library);
+    } else {
+        clocks = clockfrompeaks(chosen_over_more);
+    }
+    for (candidate &clocked : clocks) {
         placetones(clocked, sound, reach);
-        clockfromphases(samples, clocked, 0.2 * steadyof(clocked));
-        placetones(clocked, sound, reach);
+        if (!few_tones) {
+            clockfromphases(samples, clocked, 0.2 * steadyof(clocked));
+            placetones(clocked, sound, reach);
+        }
         // The clocks come nearest the library's first; a later one must agree clearly better
-        // (a tone or two agree as well at either clock of a pair).
-        const double agreement = aligntones(samples, clocked, 0.036 * work_rate, 1.5e-4, sound);
+        // (a tone or two agree as well at either clock of a pair). Within 16 ms of the comb:
+        // the phases of every code's tone agree again 2000 / 31 samples (32 ms) away, where
+        // 31 times the shift is all but a whole 2000.
+        const double agreement = aligntones(samples, clocked, 0.016 * work_rate, 1.5e-4, sound);
         if (agreement > 1.05 * agreed) {
             agreed = agreement;
             best = clocked;
         }
     }
     placetones(best, sound, reach);
-    clockfromphases(samples, best, 0.02 * steadyof(best));
-    placetones(best, sound, reach);
+    if (!few_tones) {
+        clockfromphases(samples, best, 0.02 * steadyof(best));
+        placetones(best, sound, reach);
+    }
     aligntones(samples, best, 0.002 * work_rate, 1e-4, sound);
     found.tenths = best.tenths;
     found.step = best.step;
