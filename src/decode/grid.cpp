@@ -234,21 +234,30 @@ const std::vector<double> &foldedfrequencies()
 
 double omegaof(double frequency, double step) { return 2.0 * pi * frequency / (sample_rate * step); }
 
-// The correlation of samples [first, last) with e^(-i w (n - first)), times i.
-std::complex<double> plaincorrelation(const std::vector<float> &samples, long first, long last, double omega)
+// The correlation of `length` work samples from `start` with e^(-i w (n - start)) at one
+// frequency, times i: for a sine of that frequency starting at phase 0 at `start`, a positive
+// real number, half the sine's amplitude times the length. `weighed`, the samples are weighed
+// by a Hann window twice its usual height, so that other frequencies in the window (a
+// waveform's harmonics, a neighbouring tone) leak little into it.
+std::complex<double> correlate(const std::vector<float> &samples, double start, double length,
+                               double omega, bool weighed = true)
 {
+    const long first = std::max(0L, static_cast<long>(std::ceil(start)));
+    const long last = std::min(static_cast<long>(samples.size()), static_cast<long>(std::ceil(start + length)));
     std::complex<double> sum = 0.0;
     std::complex<double> phasor;
     const std::complex<double> turn = std::polar(1.0, -omega);
     for (long n = first; n < last; ++n) {
         // A phasor turned many times drifts from unit length: set it afresh now and then.
         if ((n - first) % 256 == 0)
-            phasor = std::polar(1.0, -omega * (n - first));
-        sum += static_cast<double>(samples[n]) * phasor;
+            phasor = std::polar(1.0, -omega * (n - start));
+        const double window = weighed ? 1.0 - std::cos(2.0 * pi * (n - start) / length) : 1.0;
+        sum += static_cast<double>(samples[n]) * window * phasor;
         phasor *= turn;
     }
     return sum * std::complex<double>(0.0, 1.0);
 }
+
 
 // The sine of any phase and frequency up to 1050 Hz that best matches the work samples from
 // `start`: `steady` of them (the part of a tone that every waveform sounds) and `whole` of them
@@ -318,13 +327,13 @@ std::pair<tone_fit, tone_fit> fittone(const std::vector<float> &samples, double 
         double heights[3];
         std::complex<double> correlations[3];
         for (int side = 0; side < 3; ++side) {
-            correlations[side] = plaincorrelation(samples, first, last[which], omegaof(fit.frequency + (side - 1) * apart, step));
+            correlations[side] = correlate(samples, first, last[which] - first, omegaof(fit.frequency + (side - 1) * apart, step), false);
             heights[side] = std::norm(correlations[side]);
         }
         const double bend = heights[0] - 2.0 * heights[1] + heights[2];
         const double shift = bend < 0.0 ? std::clamp(0.5 * (heights[0] - heights[2]) / bend, -1.0, 1.0) : 0.0;
         fit.frequency += shift * apart;
-        fit.correlation = std::fabs(shift) < 0.05 ? correlations[1] : plaincorrelation(samples, first, last[which], omegaof(fit.frequency, step));
+        fit.correlation = std::fabs(shift) < 0.05 ? correlations[1] : correlate(samples, first, last[which] - first, omegaof(fit.frequency, step), false);
     }
     return {fits[0], fits[1]};
 }
@@ -398,29 +407,6 @@ void fitcandidate(const std::vector<float> &samples, double from, double to, can
     tried.matched = energy > 0.0 ? std::min(1.0, std::max(matched_steady, matched_whole) / energy) : 0.0;
 }
 
-// The correlation of `length` work samples from `start` with e^(-i w (n - start)) at one
-// frequency, times i: for a sine of that frequency starting at phase 0 at `start`, a positive
-// real number, half the sine's amplitude times the length. The samples are weighed by a Hann
-// window, so that other frequencies in the window (a waveform's harmonics, a neighbouring tone)
-// leak little into it.
-std::complex<double> correlate(const std::vector<float> &samples, double start, double length,
-                               double omega)
-{
-    const long first = std::max(0L, static_cast<long>(std::ceil(start)));
-    const long last = std::min(static_cast<long>(samples.size()), static_cast<long>(std::ceil(start + length)));
-    std::complex<double> sum = 0.0;
-    std::complex<double> phasor;
-    const std::complex<double> turn = std::polar(1.0, -omega);
-    for (long n = first; n < last; ++n) {
-        // A phasor turned many times drifts from unit length: set it afresh now and then.
-        if ((n - first) % 256 == 0)
-            phasor = std::polar(1.0, -omega * (n - start));
-        const double window = 1.0 - std::cos(2.0 * pi * (n - start) / length);
-        sum += static_cast<double>(samples[n]) * window * phasor;
-        phasor *= turn;
-    }
-    return sum * std::complex<double>(0.0, 1.0);
-}
 
 // The code's folded frequency nearest to `frequency`.
 double nearestcode(double frequency)

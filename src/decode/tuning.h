@@ -15,9 +15,8 @@ constexpr double grid_search_seconds = 30.0;
 constexpr double first_search_seconds = 16.0;
 
 // A tone length whose comb of tone starts fits this fraction of the best one's is tried by
-// matching; at most this many are tried.
+// matching.
 constexpr double comb_candidate_share = 0.4;
-constexpr int most_candidates = 8;
 
 // A tone length cut in two matches its halves as well as whole tones: of the lengths that
 // match this share of the best one's sound or more, the longest is taken.
