@@ -709,7 +709,7 @@ bool findgrid(const std::vector<float> &samples, grid &found)
         // (a tone or two agree as well at either clock of a pair). Within 16 ms of the comb:
         // the phases of every code's tone agree again 2000 / 31 samples (32 ms) away, where
         // 31 times the shift is all but a whole 2000.
-        const double agreement = aligntones(samples, clocked, 0.016 * work_rate, 1.5e-4, sound);
+        const double agreement = aligntones(samples, clocked, 0.016 * work_rate, 6e-4, sound);
         if (agreement > 1.05 * agreed) {
             agreed = agreement;
             best = clocked;
