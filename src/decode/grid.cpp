@@ -667,7 +667,8 @@ bool findgrid(const std::vector<float> &samples, grid &found)
     };
     const candidate *chosen = best_fit;
     for (const candidate &tried : candidates) {
-        if (best_fit != nullptr && tried.matched >= tuning::cut_tones_share * best_matched && multiple(tried) &&
+        const double share = tried.tenths >= 30 ? tuning::cut_long_tones_share : tuning::cut_tones_share;
+        if (best_fit != nullptr && tried.matched >= share * best_matched && multiple(tried) &&
             (tried.tenths > chosen->tenths || (tried.tenths == chosen->tenths && tried.matched > chosen->matched)))
             chosen = &tried;
     }

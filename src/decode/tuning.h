@@ -20,8 +20,10 @@ constexpr double comb_candidate_share = 0.4;
 
 // A tone length cut in two matches its halves as well as whole tones: of the lengths that
 // match this share of the best one's sound or more and are whole multiples of its, the
-// longest is taken (over seconds-long tones the whole one matches a few percent less).
-constexpr double cut_tones_share = 0.9;
+// longest is taken. Tones of three seconds and more match a few percent less than their
+// halves: for them, the second share.
+constexpr double cut_tones_share = 0.95;
+constexpr double cut_long_tones_share = 0.9;
 
 // How many seconds of sound the candidate tone lengths are compared over.
 constexpr double compare_seconds = 8.0;
