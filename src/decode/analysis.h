@@ -23,6 +23,11 @@ struct grid {
 // tone length's comb of tones at all.
 bool findgrid(const std::vector<float> &samples, grid &found);
 
+// The signed code of a Windows-1252 byte, and the frequency in hertz, folded to 0 to 1000, that
+// its tone takes at the library's rate.
+int signedcode(int byte);
+double foldedfrequency(int byte);
+
 // An in-place radix-2 Fourier transform; `size` a power of two.
 void fft(std::complex<float> *data, int size);
 

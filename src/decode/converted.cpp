@@ -25,29 +25,18 @@ __attribute__((target_clones("avx2", "default")))
 #endif
 float dot(const float *a, const float *b, int count)
 {
-    // Eight sums side by side, so that the compiler may run them in vector registers.
-    float sums[8] = {};
-    int n = 0;
-    for (; n + 8 <= count; n += 8) {
-        for (int lane = 0; lane < 8; ++lane)
-            sums[lane] += a[n + lane] * b[n + lane];
-    }
-    for (; n < count; ++n)
-        sums[0] += a[n] * b[n];
-    return ((sums[0] + sums[1]) + (sums[2] + sums[3])) + ((sums[4] + sums[5]) + (sums[6] + sums[7]));
+    float sum = 0.0f;
+    for (int n = 0; n < count; ++n)
+        sum += a[n] * b[n];
+    return sum;
 }
 
 double dotd(const double *a, const double *b, int count)
 {
-    double sums[4] = {};
-    int n = 0;
-    for (; n + 4 <= count; n += 4) {
-        for (int lane = 0; lane < 4; ++lane)
-            sums[lane] += a[n + lane] * b[n + lane];
-    }
-    for (; n < count; ++n)
-        sums[0] += a[n] * b[n];
-    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+    double sum = 0.0;
+    for (int n = 0; n < count; ++n)
+        sum += a[n] * b[n];
+    return sum;
 }
 
 // ---- The sound at the library's sample instants
@@ -108,6 +97,7 @@ void extract(const std::vector<float> &samples, double start, double step, int c
         const float *row = &kernel[static_cast<std::size_t>(phase) * kernel_taps];
         const long first = static_cast<long>(whole) - (kernel_half - 1);
         if (first >= 0 && first + kernel_taps <= size) {
+            // Inline, not through dot: a call chosen at run time costs more than 32 products.
             float sum = 0.0f;
             for (int t = 0; t < kernel_taps; ++t)
                 sum += row[t] * samples[static_cast<std::size_t>(first + t)];
@@ -216,14 +206,6 @@ double centredtone(const std::vector<float> &samples, double start, double step,
     return energy;
 }
 
-// The frequency in hertz, folded to 0 to 1000, that `code`'s tone takes at the library's rate.
-double foldedfrequency(int code)
-{
-    const int signed_code = code > 127 ? code - 256 : code;
-    const double folded = std::fabs(std::remainder(signed_code * frequency_multiplier, sample_rate));
-    return folded;
-}
-
 // How far, in samples of the library's rate, the tone lies after where it was looked for:
 // from the phase of its fundamental against the matched code's, which no filter of the band
 // and no harmonic moves. Returns the variance of that estimate, large where the tone tells
@@ -266,13 +248,14 @@ struct tone_read {
     double energy = 0.0;       // of the tone, less its mean
 };
 
-// Which waveform's tones match the first tones best.
-const char *choosewaveform(const std::vector<float> &samples, const grid &layout, int tones)
+// The tones of the waveform whose tones match the first tones best, and its name.
+tone_set choosewaveform(const std::vector<float> &samples, const grid &layout, int tones,
+                        const char *&name)
 {
-    const char *best_name = waveform_names[0];
+    tone_set best_set;
     double best = -1.0;
     for (const char *waveform : waveform_names) {
-        const tone_set set = rendertones(layout.tenths, waveform);
+        tone_set set = rendertones(layout.tenths, waveform);
         std::vector<float> tone(static_cast<std::size_t>(set.samples));
         const double length = set.samples * layout.step;
         double matched = 0.0;
@@ -282,10 +265,11 @@ const char *choosewaveform(const std::vector<float> &samples, const grid &layout
         }
         if (matched > best) {
             best = matched;
-            best_name = waveform;
+            name = waveform;
+            best_set = std::move(set);
         }
     }
-    return best_name;
+    return best_set;
 }
 
 // The line through the tones' measured starts that the clock, off by a constant factor, puts
@@ -295,6 +279,18 @@ struct start_line {
     double weight = 0.0, tones = 0.0, starts = 0.0, tones_squared = 0.0, products = 0.0;
     double prior_slope = 0.0, prior_weight = 0.0;
     int points = 0;
+
+    explicit start_line(double grid_slope)
+        : prior_slope(grid_slope), prior_weight(1.0 / (1e-4 * grid_slope * 1e-4 * grid_slope))
+    {
+    }
+
+    // Tone k, found `read.offset` samples of the library's rate after where it was looked for.
+    void add(std::size_t k, const tone_read &read, double step)
+    {
+        add(static_cast<double>(k), read.start + read.offset * step,
+            1.0 / (std::max(read.offset_variance, 1e-6) * step * step));
+    }
 
     void add(double tone, double start, double w)
     {
@@ -311,7 +307,7 @@ struct start_line {
     bool fit(double &first, double &per_tone) const
     {
         // Two starts would give a clock as good as their timing alone: the grid's holds.
-        if (points < 3 && prior_weight > 0.0) {
+        if (points < 3) {
             if (weight <= 0.0)
                 return false;
             per_tone = prior_slope;
@@ -336,9 +332,7 @@ std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_s
 {
     std::vector<tone_read> reads(static_cast<std::size_t>(tones));
     std::vector<float> tone(static_cast<std::size_t>(set.samples));
-    start_line line;
-    line.prior_slope = set.samples * layout.step;
-    line.prior_weight = 1.0 / (1e-4 * line.prior_slope * 1e-4 * line.prior_slope);
+    start_line line(set.samples * layout.step);
     for (std::size_t k = 0; k < reads.size(); ++k) {
         tone_read &read = reads[k];
         double first = layout.origin;
@@ -356,7 +350,7 @@ std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_s
         read.offset_variance = timingof(set, read.first, tone.data(), read.offset);
         // Trust a timing known to a third of a sample or better, within two samples.
         if (read.offset_variance < 0.1 && std::fabs(read.offset) < 2.0)
-            line.add(static_cast<double>(k), read.start + read.offset * step, 1.0 / (std::max(read.offset_variance, 1e-6) * step * step));
+            line.add(k, read, step);
         else
             read.offset_variance = 1e30;
     }
@@ -366,13 +360,10 @@ std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_s
 // Puts the tones on the line through all the measured starts; returns the step it gives.
 double straighten(std::vector<tone_read> &reads, double step, int samples_per_tone)
 {
-    start_line line;
-    line.prior_slope = samples_per_tone * step;
-    line.prior_weight = 1.0 / (1e-4 * line.prior_slope * 1e-4 * line.prior_slope);
+    start_line line(samples_per_tone * step);
     for (std::size_t k = 0; k < reads.size(); ++k) {
         if (reads[k].offset_variance < 1e29)
-            line.add(static_cast<double>(k), reads[k].start + reads[k].offset * step,
-                     1.0 / (std::max(reads[k].offset_variance, 1e-6) * step * step));
+            line.add(k, reads[k], step);
     }
     double first = 0.0;
     double per_tone = 0.0;
@@ -744,8 +735,8 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     layout.origin -= std::floor(layout.origin / tone_length + 1.0 - tuning::leading_delay_share) * tone_length;
     const int tones = std::max(1, static_cast<int>(std::lround((samples.size() - layout.origin) / tone_length)));
 
-    const char *waveform = choosewaveform(samples, layout, tones);
-    const tone_set set = rendertones(layout.tenths, waveform);
+    const char *waveform = waveform_names[0];
+    const tone_set set = choosewaveform(samples, layout, tones, waveform);
     std::vector<tone_read> reads = firstpass(samples, set, layout, tones);
     const double step = straighten(reads, layout.step, samples_per_tone);
     // Decided by likelihood twice: the second time through a channel measured on the first's

@@ -23,11 +23,6 @@ struct decode_result {
     bool cut_short = false;       // the file ends without the text's final silent tone
 };
 
-// Whether this build reads converted files (any rate, width, channel count or format that
-// libsndfile reads); without libsndfile and libsoxr only 8-bit files at 2000 samples per
-// second are read.
-bool decoder_reads_converted_files();
-
 // Decodes a whole file or stream, read in blocks to its end. The 8-bit files the library and
 // the tool write are decoded exactly; anything else is taken to a common rate as it streams
 // and matched tone by tone. Never throws: running out of memory is an error like any other.

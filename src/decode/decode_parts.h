@@ -4,7 +4,6 @@
 
 #include "decode/decode.h"
 
-#include <cstdint>
 #include <string>
 #include <vector>
 

@@ -4,8 +4,7 @@
 #include "tone/tone.h"
 #include "wav/wav.h"
 
-#include <cstdint>
-#include <cstring>
+#include <cmath>
 #include <string_view>
 #include <unordered_map>
 
@@ -33,14 +32,23 @@ std::unordered_map<std::string, int> rendercodes(int tenths, const char *wavefor
 
 } // namespace
 
+int signedcode(int byte)
+{
+    return byte > 127 ? byte - 256 : byte;
+}
+
+double foldedfrequency(int byte)
+{
+    return std::fabs(std::remainder(signedcode(byte) * frequency_multiplier, sample_rate));
+}
+
 void rendercode(int code, int tenths, const char *waveform, std::vector<float> &out)
 {
     const double tone_length = tonelength(tenths);
-    const int signed_code = code > 127 ? code - 256 : code;
     // As in a render that starts from silence, the sine's untouched tail is silent.
     cleartone();
-    gentone(code == ' ' ? 0.0 : static_cast<double>(signed_code * frequency_multiplier), tone_length,
-            sample_rate, waveform, 1.0, 0.0);
+    gentone(code == ' ' ? 0.0 : static_cast<double>(signedcode(code) * frequency_multiplier),
+            tone_length, sample_rate, waveform, 1.0, 0.0);
     out.resize(static_cast<std::size_t>(tone_length));
     for (std::size_t k = 0; k < out.size(); ++k)
         out[k] = static_cast<float>(sample8(tone_buffer[k])) - 127.0f;

@@ -219,11 +219,10 @@ const std::vector<double> &foldedfrequencies()
 {
     static const std::vector<double> frequencies = [] {
         std::vector<double> all;
-        for (int code = 1; code < 128; ++code) {
-            if (code == ' ')
-                continue;
-            double folded = std::fmod(code * frequency_multiplier, sample_rate);
-            all.push_back(folded > sample_rate / 2 ? sample_rate - folded : folded);
+        // Every byte: a code and its negative fold to the same frequency, but for -128 ('€').
+        for (int byte = 1; byte < 256; ++byte) {
+            if (byte != ' ')
+                all.push_back(foldedfrequency(byte));
         }
         std::sort(all.begin(), all.end());
         all.erase(std::unique(all.begin(), all.end()), all.end());

@@ -41,9 +41,6 @@ struct byte_source {
     std::vector<long long> streamed_sizes;
 };
 
-// Reads what readat reads, and shows the streamed sizes as 0xFFFFFFFF.
-std::size_t readsizes(byte_source &source, long long position, unsigned char *out, std::size_t count);
-
 void opensource(byte_source &source, std::FILE *file)
 {
     source.file = file;
@@ -104,6 +101,7 @@ std::size_t readat(byte_source &source, long long position, unsigned char *out, 
     return done + pull(source, out + done, count - done);
 }
 
+// Reads what readat reads, and shows the streamed sizes as 0xFFFFFFFF.
 std::size_t readsizes(byte_source &source, long long position, unsigned char *out, std::size_t count)
 {
     const std::size_t got = readat(source, position, out, count);
@@ -371,8 +369,6 @@ bool readsound(byte_source &source, work_signal &work, std::string &error)
 
 } // namespace
 
-bool decoder_reads_converted_files() { return true; }
-
 bool pcm8towork(const std::string &pcm8, work_signal &work, std::string &error)
 {
     resampler rate;
@@ -402,8 +398,6 @@ bool readsound(byte_source &, work_signal &, std::string &error)
 }
 
 } // namespace
-
-bool decoder_reads_converted_files() { return false; }
 
 bool pcm8towork(const std::string &, work_signal &, std::string &error)
 {
