@@ -208,7 +208,8 @@ struct conversion {
 // Each case fails on a fault one can name: a tone length taken longest first (the one
 // character, the tones cut in two), a grid that does not follow the clock (the drifted file),
 // a match that assumes the sine (the other waveforms), a match that assumes the whole band
-// (the cut band), a grid found by sound starts alone (the noisy file).
+// (the cut band), a grid found by sound starts alone (the noisy file), a code's frequency
+// left out of the clock's search (the euro sign's 32 Hz).
 const conversion conversions[] = {
     {"sine", "Hello, world! 0123 XYZ", 5, "sine", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"square", "Hello, world! 0123 XYZ", 3, "square", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
@@ -223,6 +224,7 @@ const conversion conversions[] = {
     {"noise_6_dB", "The quick brown fox jumps", 5, "sine", 1.0, 6.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"noise_0_dB", "The quick brown fox jumps", 5, "triangle", 1.0, 0.01, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"band_cut", "Hello banana, \xe0 \x9f", 5, "sine", 1.0, 0.0, true, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+    {"euro_32_Hz", "Price: 5\x80 or 7\x80, said the fox", 5, "sine", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
 };
 
 class Converted : public ::testing::TestWithParam<conversion> {};
