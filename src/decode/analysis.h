@@ -19,9 +19,13 @@ struct grid {
     double matched = 0.0; // the share of the sound's energy that the tones' sines match
 };
 
-// Finds the tone length, the clock and the first tone's start. False when the sound holds no
-// tone length's comb of tones at all.
-bool findgrid(const std::vector<float> &samples, grid &found);
+// Finds the tone length (`tenths_wanted`, when not 0), the clock and the first tone's start.
+// False when the sound holds no tone length's comb of tones at all.
+bool findgrid(const std::vector<float> &samples, grid &found, int tenths_wanted = 0);
+
+// Where the sound first rises, in work samples: where the first sounding tone starts, to a
+// sample or so.
+double firstsound(const std::vector<float> &samples);
 
 // The signed code of a Windows-1252 byte, and the frequency in hertz, folded to 0 to 1000, that
 // its tone takes at the library's rate.
@@ -31,8 +35,38 @@ double foldedfrequency(int byte);
 // An in-place radix-2 Fourier transform; `size` a power of two.
 void fft(std::complex<float> *data, int size);
 
+// Every code's byte; 0 stands for silence, which is what a space and the text's end render.
+constexpr int code_count = 256;
+inline bool iscandidate(int code) { return code != ' '; }
+
 // The samples of one tone of `code` (a Windows-1252 byte, 0 for silence) at `tenths`, as the
 // library writes them, each the file's byte less silence's 127.
 void rendercode(int code, int tenths, const char *waveform, std::vector<float> &out);
+
+// ---- Arithmetic on the sound
+
+float dot(const float *a, const float *b, int count);
+double dotd(const double *a, const double *b, int count);
+
+// The sound at `count` instants `step` work samples apart from `start`, through a low-pass that
+// passes the tones' band.
+void extract(const std::vector<float> &samples, double start, double step, int count, float *out);
+
+// `signal` through `filter` (taps centred on the middle one), the output reaching half the
+// filter's length past each end.
+std::vector<float> filtered(const float *signal, int length, const std::vector<double> &filter);
+
+// A Kaiser-windowed sinc low-pass of 2 * `half` + 1 taps, its gain 1 below `cutoff` hertz at
+// the library's rate: 80 dB down a width of about 16000 / `half` hertz above.
+std::vector<double> lowpassfilter(double cutoff, int half);
+
+// `signal` through the low-pass `filter`, its delay taken away.
+std::vector<float> lowpassed(const std::vector<float> &signal, const std::vector<double> &filter);
+
+// ---- Where the grid's tone length leaves doubt
+
+// The tone length whose tones, from the first tone's start, match codes' tones best; of its
+// whole multiples that match about as well, the longest.
+int likeliestlength(const std::vector<float> &samples, const grid &layout);
 
 } // namespace wavcreate

@@ -14,105 +14,6 @@ namespace wavcreate {
 
 namespace {
 
-// Every code's byte; 0 stands for silence, which is what a space and the text's end render.
-constexpr int code_count = 256;
-bool iscandidate(int code) { return code != ' '; }
-
-// Where the compiler can, a copy for processors with AVX2 as well, chosen when the program
-// starts: the matching is most of the decoder's work.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-float dot(const float *a, const float *b, int count)
-{
-    float sum = 0.0f;
-    for (int n = 0; n < count; ++n)
-        sum += a[n] * b[n];
-    return sum;
-}
-
-double dotd(const double *a, const double *b, int count)
-{
-    double sum = 0.0;
-    for (int n = 0; n < count; ++n)
-        sum += a[n] * b[n];
-    return sum;
-}
-
-// ---- The sound at the library's sample instants
-
-// A windowed-sinc low-pass reaching 16 work samples either side, passing the tones' band
-// (below 1000 Hz) and little of a codec's noise above it, tabulated at 256 fractions of a
-// work sample.
-constexpr int kernel_half = 16;
-constexpr int kernel_taps = 2 * kernel_half;
-constexpr int kernel_phases = 256;
-constexpr double kernel_cutoff = 0.27; // cycles per work sample: 1080 Hz
-constexpr double kernel_beta = 7.0;    // Kaiser window: side lobes near -70 dB
-
-double besseli0(double x)
-{
-    double sum = 1.0;
-    double term = 1.0;
-    for (int k = 1; k < 32; ++k) {
-        term *= (x / (2.0 * k)) * (x / (2.0 * k));
-        sum += term;
-    }
-    return sum;
-}
-
-const std::vector<float> &interpolationkernel()
-{
-    static const std::vector<float> taps = [] {
-        std::vector<float> all((kernel_phases + 1) * kernel_taps);
-        for (int phase = 0; phase <= kernel_phases; ++phase) {
-            float *row = &all[static_cast<std::size_t>(phase) * kernel_taps];
-            double sum = 0.0;
-            for (int t = 0; t < kernel_taps; ++t) {
-                // Tap t lies at this distance from the point asked for.
-                const double u = static_cast<double>(phase) / kernel_phases + (kernel_half - 1) - t;
-                const double sinc = u == 0.0 ? 1.0 : std::sin(2.0 * pi * kernel_cutoff * u) / (2.0 * pi * kernel_cutoff * u);
-                const double edge = u / kernel_half;
-                const double window = edge * edge < 1.0 ? besseli0(kernel_beta * std::sqrt(1.0 - edge * edge)) / besseli0(kernel_beta) : 0.0;
-                row[t] = static_cast<float>(sinc * window);
-                sum += row[t];
-            }
-            for (int t = 0; t < kernel_taps; ++t)
-                row[t] = static_cast<float>(row[t] / sum);
-        }
-        return all;
-    }();
-    return taps;
-}
-
-// The sound at `count` instants `step` work samples apart from `start`.
-void extract(const std::vector<float> &samples, double start, double step, int count, float *out)
-{
-    const std::vector<float> &kernel = interpolationkernel();
-    const long size = static_cast<long>(samples.size());
-    for (int i = 0; i < count; ++i) {
-        const double at = start + i * step;
-        const double whole = std::floor(at);
-        const auto phase = static_cast<int>(std::lround((at - whole) * kernel_phases));
-        const float *row = &kernel[static_cast<std::size_t>(phase) * kernel_taps];
-        const long first = static_cast<long>(whole) - (kernel_half - 1);
-        if (first >= 0 && first + kernel_taps <= size) {
-            // Inline, not through dot: a call chosen at run time costs more than 32 products.
-            float sum = 0.0f;
-            for (int t = 0; t < kernel_taps; ++t)
-                sum += row[t] * samples[static_cast<std::size_t>(first + t)];
-            out[i] = sum;
-            continue;
-        }
-        float sum = 0.0f;
-        for (int t = 0; t < kernel_taps; ++t) {
-            if (first + t >= 0 && first + t < size)
-                sum += row[t] * samples[first + t];
-        }
-        out[i] = sum;
-    }
-}
-
 // ---- Every code's tone
 
 struct tone_set {
@@ -246,6 +147,7 @@ struct tone_read {
     double margin = 0.0;       // of the last decision, nats
     bool trusted = false;      // the last decision is sure enough to measure the channel on
     double energy = 0.0;       // of the tone, less its mean
+    double explained = 0.0;    // of the tone's energy, by the code last decided
 };
 
 // The tones of the waveform whose tones match the first tones best, and its name.
@@ -360,15 +262,41 @@ std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_s
 // Puts the tones on the line through all the measured starts; returns the step it gives.
 double straighten(std::vector<tone_read> &reads, double step, int samples_per_tone)
 {
+    const auto measured = [&](std::size_t k) { return reads[k].start + reads[k].offset * step; };
+    const auto weight = [&](std::size_t k) { return 1.0 / (std::max(reads[k].offset_variance, 1e-6) * step * step); };
     start_line line(samples_per_tone * step);
     for (std::size_t k = 0; k < reads.size(); ++k) {
         if (reads[k].offset_variance < 1e29)
-            line.add(k, reads[k], step);
+            line.add(static_cast<double>(k), measured(k), weight(k));
     }
     double first = 0.0;
     double per_tone = 0.0;
+    if (!line.fit(first, per_tone))
+        return step;
+    // A room turns each frequency's phase its own way, and with it each tone's timing: where
+    // the starts scatter about the line more than their variances say, they are worth that
+    // much less against the grid's clock.
+    if (line.points > 2) {
+        double scatter = 0.0;
+        for (std::size_t k = 0; k < reads.size(); ++k) {
+            if (reads[k].offset_variance < 1e29) {
+                const double off = measured(k) - (first + per_tone * static_cast<double>(k));
+                scatter += weight(k) * off * off;
+            }
+        }
+        const double excess = scatter / (line.points - 2);
+        if (excess > 1.0) {
+            start_line loose(samples_per_tone * step);
+            for (std::size_t k = 0; k < reads.size(); ++k) {
+                if (reads[k].offset_variance < 1e29)
+                    loose.add(static_cast<double>(k), measured(k), weight(k) / excess);
+            }
+            if (!loose.fit(first, per_tone))
+                return step;
+        }
+    }
     // A line far off the grid's clock is a fit to noise.
-    if (!line.fit(first, per_tone) || std::fabs(per_tone / (samples_per_tone * step) - 1.0) > tuning::clock_range)
+    if (std::fabs(per_tone / (samples_per_tone * step) - 1.0) > tuning::clock_range)
         return step;
     for (std::size_t k = 0; k < reads.size(); ++k)
         reads[k].start = first + per_tone * static_cast<double>(k);
@@ -380,6 +308,8 @@ double straighten(std::vector<tone_read> &reads, double step, int samples_per_to
 
 constexpr int filter_half = 64;
 constexpr int filter_taps = 2 * filter_half + 1;
+// The filter tells frequencies this many hertz apart, about the library's rate over its taps.
+constexpr double filter_resolution = 16.0;
 // The first tones, up to this many samples at the library's rate, are what it is measured on.
 constexpr int most_filter_samples = 1 << 17;
 
@@ -390,22 +320,6 @@ struct channel {
     std::vector<double> band_edge; // a low-pass where the file lost its top band, else empty
     int spill = filter_half;      // how far a tone reaches past its ends, through the filters
 };
-
-// `signal` through `filter` (taps centred on the middle one), the output reaching half the
-// filter's length past each end.
-std::vector<float> filtered(const float *signal, int length, const std::vector<double> &filter)
-{
-    const int taps = static_cast<int>(filter.size());
-    std::vector<float> out(static_cast<std::size_t>(length + taps - 1), 0.0f);
-    // Tap by tap across the whole signal: the inner loop runs several samples at a time.
-    for (int j = 0; j < taps; ++j) {
-        const auto weight = static_cast<float>(filter[static_cast<std::size_t>(j)]);
-        float *to = &out[static_cast<std::size_t>(j)];
-        for (int n = 0; n < length; ++n)
-            to[n] += weight * signal[n];
-    }
-    return out;
-}
 
 // The power spectrum of `signal` in bands of 10 Hz from 0 to 1000 Hz (at the library's rate),
 // averaged over Hann-windowed stretches of about a second.
@@ -452,24 +366,11 @@ double bandedge(const std::vector<float> &heard)
 }
 
 // A steep low-pass that keeps the band below `edge` hertz and removes what is above it, to see
-// every code's tone as such a file holds it: a Kaiser-windowed sinc, flat to 25 Hz below the
-// edge and 80 dB down 15 Hz above it.
+// every code's tone as such a file holds it: flat to 25 Hz below the edge and 80 dB down 15 Hz
+// above it.
 std::vector<double> bandedgefilter(double edge)
 {
-    constexpr double beta = 7.9;
-    constexpr int half = 170;
-    const double cutoff = (edge - 5.0) / sample_rate;
-    std::vector<double> taps(2 * half + 1);
-    double sum = 0.0;
-    for (int j = -half; j <= half; ++j) {
-        const double sinc = j == 0 ? 1.0 : std::sin(2.0 * pi * cutoff * j) / (2.0 * pi * cutoff * j);
-        const double at = static_cast<double>(j) / (half + 1);
-        taps[j + half] = sinc * besseli0(beta * std::sqrt(1.0 - at * at)) / besseli0(beta);
-        sum += taps[j + half];
-    }
-    for (double &tap : taps)
-        tap /= sum;
-    return taps;
+    return lowpassfilter(edge - 5.0, 170);
 }
 
 // Solves the symmetric positive system `matrix` x = `right` in place (Cholesky).
@@ -557,11 +458,18 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
         x[n] = sent[n] - sent_mean;
         y[n] = heard[n] - heard_mean;
     }
-    // Too few sounding samples to measure a filter on: a gain and an offset.
+    // Too few sounding samples, or tones of too few frequencies, to measure a filter on: a
+    // gain and an offset. A filter fitted to a few frequencies is free at all others, and
+    // there it may turn a code's tone into its negative.
     int sounding = 0;
     for (float sample : sent)
         sounding += sample != 0.0f;
-    if (sounding < 20 * filter_taps) {
+    std::vector<bool> heard_band(static_cast<std::size_t>(sample_rate / 2 / filter_resolution) + 1, false);
+    for (int t = 0; t < tones; ++t) {
+        if (reads[t].code != 0 && (reads[t].trusted || trusted < 4))
+            heard_band[static_cast<std::size_t>(foldedfrequency(reads[t].code) / filter_resolution)] = true;
+    }
+    if (sounding < 20 * filter_taps || std::count(heard_band.begin(), heard_band.end(), true) < tuning::least_filter_bands) {
         const double energy = dotd(x.data(), x.data(), count);
         const double gain = energy > 0.0 ? dotd(x.data(), y.data(), count) / energy : 0.0;
         measured.filter[filter_half] = gain;
@@ -698,7 +606,14 @@ void secondpass(const std::vector<float> &samples, const tone_set &set, const ch
         }
         const double left = std::max(0.0, energy - best) / heard.length;
         read.code = code;
-        read.margin = (best - second) / (2.0 * std::max(left, through.noise) + 1e-30);
+        read.explained = best;
+        // What the best code leaves over beyond the channel's noise is the code's own misfit
+        // (a tone the converter cut, clipped or the room rang into), not noise spread evenly
+        // over the samples: it lies along the few lines of the tones, and may lie along the
+        // difference between the best codes. Counted as noise along that few dimensions.
+        const double misfit = std::max(0.0, energy - best - tuning::noise_allowance * through.noise * heard.length);
+        const double variance = std::max(left, through.noise) + misfit / tuning::misfit_dimensions;
+        read.margin = (best - second) / (2.0 * variance + 1e-30);
         read.trusted = read.margin >= tuning::decided_margin;
     }
 }
@@ -707,6 +622,85 @@ bool overlapsdamage(const work_signal &work, double first, double last)
 {
     for (const work_signal::stretch &damaged : work.damaged) {
         if (damaged.first < last && damaged.last > first)
+            return true;
+    }
+    return false;
+}
+
+
+// The tones of a file read at one tone length: the waveform, the clock, every tone's code.
+struct reading {
+    grid layout;              // as found, the first sounding tone's start its origin
+    int tenths = 0;
+    const char *waveform = waveform_names[0];
+    double step = 2.0;
+    double tone_length = 0.0; // work samples
+    std::vector<tone_read> reads;
+    double loud = 0.0;        // the middle of the sounding tones' energies
+    double decided = 0.0;     // the share of the sound's energy the decided codes match
+};
+
+// Reads the tones of `layout`, its origin where the first sounding tone starts.
+reading readtones(const std::vector<float> &samples, grid layout)
+{
+    reading read;
+    read.layout = layout;
+    read.tenths = layout.tenths;
+    const int samples_per_tone = static_cast<int>(tonelength(layout.tenths));
+    read.tone_length = samples_per_tone * layout.step;
+    // Whole tones of silence before the first sound are spaces; less is a converter's delay.
+    layout.origin -= std::floor(layout.origin / read.tone_length + 1.0 - tuning::leading_delay_share) * read.tone_length;
+    const int tones = std::max(1, static_cast<int>(std::lround((samples.size() - layout.origin) / read.tone_length)));
+
+    const tone_set set = choosewaveform(samples, layout, tones, read.waveform);
+    read.reads = firstpass(samples, set, layout, tones);
+    read.step = straighten(read.reads, layout.step, samples_per_tone);
+    // Decided by likelihood twice: the second time through a channel measured on the first's
+    // decisions, which hold the tones a converter cut as they were sent.
+    const channel first_guess = measurechannel(samples, set, read.reads, read.step, nullptr);
+    secondpass(samples, set, first_guess, read.step, 1e300, read.reads);
+    const channel through = measurechannel(samples, set, read.reads, read.step, &first_guess);
+    secondpass(samples, set, through, read.step, 10.0 * tuning::decided_margin, read.reads);
+
+    // What a sounding tone holds: the middle of the energies of the tones decided as codes.
+    std::vector<double> sounding;
+    for (const tone_read &tone : read.reads) {
+        if (tone.code != 0 && tone.trusted)
+            sounding.push_back(tone.energy);
+    }
+    std::nth_element(sounding.begin(), sounding.begin() + sounding.size() / 2, sounding.end());
+    read.loud = sounding.empty() ? 0.0 : sounding[sounding.size() / 2];
+    // After the text's end a room rings on, or a codec pads: faint tones at the end are no
+    // characters.
+    while (read.reads.size() > 1 && read.reads.back().code != 0 && read.reads.back().energy < tuning::tail_share * read.loud)
+        read.reads.pop_back();
+
+    double energy = 0.0;
+    for (const tone_read &tone : read.reads) {
+        energy += tone.energy;
+        if (tone.trusted)
+            read.decided += tone.explained;
+    }
+    read.decided = energy > 0.0 ? read.decided / energy : 0.0;
+    return read;
+}
+
+// Whether another tone length might read the file better: the codes leave much of the sound
+// unmatched, some tones were not decided, or the codes come in runs of two or more, as tones
+// cut in pieces do.
+bool indoubt(const reading &read)
+{
+    if (read.decided < tuning::sure_reading_share)
+        return true;
+    for (const tone_read &tone : read.reads) {
+        if (!tone.trusted)
+            return true;
+    }
+    for (int times = 2; times * read.tenths <= max_tenths; ++times) {
+        bool runs = read.reads.size() >= static_cast<std::size_t>(times);
+        for (std::size_t k = 0; k < read.reads.size() && runs; ++k)
+            runs = read.reads[k].code == read.reads[k - k % times].code;
+        if (runs)
             return true;
     }
     return false;
@@ -729,51 +723,46 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         result.error = "not a file of tones: no tone length from 1 to 40 tenths matches its sound";
         return false;
     }
-    const int samples_per_tone = static_cast<int>(tonelength(layout.tenths));
-    const double tone_length = samples_per_tone * layout.step;
-    // Whole tones of silence before the first sound are spaces; less is a converter's delay.
-    layout.origin -= std::floor(layout.origin / tone_length + 1.0 - tuning::leading_delay_share) * tone_length;
-    const int tones = std::max(1, static_cast<int>(std::lround((samples.size() - layout.origin) / tone_length)));
-
-    const char *waveform = waveform_names[0];
-    const tone_set set = choosewaveform(samples, layout, tones, waveform);
-    std::vector<tone_read> reads = firstpass(samples, set, layout, tones);
-    const double step = straighten(reads, layout.step, samples_per_tone);
-    // Decided by likelihood twice: the second time through a channel measured on the first's
-    // decisions, which hold the tones a converter cut as they were sent.
-    const channel first_guess = measurechannel(samples, set, reads, step, nullptr);
-    secondpass(samples, set, first_guess, step, 1e300, reads);
-    const channel through = measurechannel(samples, set, reads, step, &first_guess);
-    secondpass(samples, set, through, step, 10.0 * tuning::decided_margin, reads);
-
-    // What a sounding tone holds: the middle of the energies of the tones decided as codes.
-    std::vector<double> sounding;
-    for (const tone_read &read : reads) {
-        if (read.code != 0 && read.trusted)
-            sounding.push_back(read.energy);
+    // Where the reading leaves doubt (the grid's length may be a tone's piece, or the few
+    // tones of a short file fit any length's grid), every length's tone starts are matched
+    // against the codes' and the likeliest is read too; taken when it reads the sound better,
+    // or, a whole multiple of the first, about as well.
+    reading best = readtones(samples, layout);
+    if (indoubt(best)) {
+        const int tenths = likeliestlength(samples, layout);
+        grid other;
+        if (tenths != layout.tenths && findgrid(samples, other, tenths)) {
+            reading tried = readtones(samples, other);
+            const bool multiple = tenths % layout.tenths == 0;
+            if (tried.decided > best.decided || (multiple && tried.decided >= tuning::longer_reading_share * best.decided))
+                best = std::move(tried);
+        }
+        // Or the grid's clock misleads, found on tones a room smeared: the library's, too.
+        if (indoubt(best) && best.layout.step != 2.0) {
+            grid library = best.layout;
+            library.step = 2.0;
+            reading tried = readtones(samples, library);
+            if (tried.decided > best.decided)
+                best = std::move(tried);
+        }
     }
-    std::nth_element(sounding.begin(), sounding.begin() + sounding.size() / 2, sounding.end());
-    const double loud = sounding.empty() ? 0.0 : sounding[sounding.size() / 2];
-    // After the text's end a room rings on, or a codec pads: faint tones at the end are no
-    // characters.
-    while (reads.size() > 1 && reads.back().code != 0 && reads.back().energy < tuning::tail_share * loud)
-        reads.pop_back();
+    const std::vector<tone_read> &reads = best.reads;
 
-    result.tenths = layout.tenths;
-    result.waveform = waveform;
+    result.tenths = best.tenths;
+    result.waveform = best.waveform;
     result.exact = false;
-    result.clock = 2.0 / step;
+    result.clock = 2.0 / best.step;
     result.damaged_samples = work.damaged_samples;
     result.weakest_margin = 1e300;
     // Silence holds little: a tone as loud as a character's that no code matches is no space.
-    const auto silent = [&](const tone_read &read) { return read.code == 0 && read.energy <= tuning::silence_share * loud; };
+    const auto silent = [&](const tone_read &read) { return read.code == 0 && read.energy <= tuning::silence_share * best.loud; };
     // The last tone is the text's end, silent; a file cut short ends in a character.
     const bool ends_silent = silent(reads.back());
     result.cut_short = !ends_silent;
     const std::size_t characters = ends_silent ? reads.size() - 1 : reads.size();
     for (std::size_t k = 0; k < characters; ++k) {
         const tone_read &read = reads[k];
-        const bool damaged = overlapsdamage(work, read.start, read.start + tone_length);
+        const bool damaged = overlapsdamage(work, read.start, read.start + best.tone_length);
         const bool decided = !damaged && read.margin >= tuning::decided_margin &&
                              (read.code != 0 || silent(read));
         result.codes.push_back(decided ? (read.code == 0 ? ' ' : read.code) : -1);

@@ -174,6 +174,8 @@ comb bestcomb(const std::vector<float> &changes, std::size_t hops, int tenths, d
     return best;
 }
 
+} // namespace
+
 // Where the sound first rises to a tenth of the energy of its loudest stretch of 8 ms and stays
 // there for 32 ms, in work samples: within that stretch, the first sample past a twentieth of
 // the level of the 40 ms that follow. A tone starts at phase 0, and even one of 15 Hz is past
@@ -207,6 +209,8 @@ double firstsound(const std::vector<float> &samples)
     }
     return 0.0;
 }
+
+namespace {
 
 struct tone_fit {
     double frequency = 0.0;           // the best-matching folded frequency, Hz
@@ -587,7 +591,7 @@ double aligntones(const std::vector<float> &samples, candidate &tried, double re
         const bool peak = (i == 0 || best_agreement[i] >= best_agreement[i - 1]) &&
                           (i + 1 == shifts || best_agreement[i] >= best_agreement[i + 1]);
         const double shift = -reach + shift_step * static_cast<double>(i);
-        if (peak && best_agreement[i] >= 0.98 * best && std::fabs(shift - wanted) < nearest) {
+        if (peak && best_agreement[i] >= 0.95 * best && std::fabs(shift - wanted) < nearest) {
             nearest = std::fabs(shift - wanted);
             chosen = shift;
         }
@@ -599,8 +603,10 @@ double aligntones(const std::vector<float> &samples, candidate &tried, double re
 
 } // namespace
 
-bool findgrid(const std::vector<float> &samples, grid &found)
+bool findgrid(const std::vector<float> &samples, grid &found, int tenths_wanted)
 {
+    const int shortest = tenths_wanted > 0 ? tenths_wanted : 1;
+    const int longest = tenths_wanted > 0 ? tenths_wanted : max_tenths;
     const auto searched = std::min(samples.size(), static_cast<std::size_t>(tuning::grid_search_seconds * work_rate));
     const std::vector<float> changes = spectralchanges(samples, searched);
     const double sound = firstsound(samples);
@@ -610,7 +616,7 @@ bool findgrid(const std::vector<float> &samples, grid &found)
     std::vector<candidate> candidates;
     std::vector<comb> combs(max_tenths + 1);
     double best_score = 0.0;
-    for (int tenths = 1; tenths <= max_tenths; ++tenths) {
+    for (int tenths = shortest; tenths <= longest; ++tenths) {
         const double tone = std::floor(tonelength(tenths)) * 2.0;
         const double seconds = std::max(tuning::first_search_seconds, 12.0 * tone / work_rate);
         const std::size_t hops = std::min(changes.size(), static_cast<std::size_t>((sound + seconds * work_rate) / hop_samples));
@@ -626,7 +632,7 @@ bool findgrid(const std::vector<float> &samples, grid &found)
             best_score = std::max(best_score, combs[tenths].score);
     }
     const double to = std::min<double>(samples.size(), sound + tuning::compare_seconds * work_rate);
-    for (int tenths = 1; tenths <= max_tenths; ++tenths) {
+    for (int tenths = shortest; tenths <= longest; ++tenths) {
         const double tone = std::floor(tonelength(tenths)) * 2.0;
         // A file of a few tones has too few teeth to tell combs apart: try every length.
         const bool few_tones = (samples.size() - sound) / tone < 12.0;

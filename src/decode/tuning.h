@@ -25,8 +25,22 @@ constexpr double comb_candidate_share = 0.4;
 constexpr double cut_tones_share = 0.95;
 constexpr double cut_long_tones_share = 0.9;
 
+// A tone length a whole multiple of the grid's is taken when its codes match this share of
+// the sound that the grid's match, or more: a tone cut in pieces matches as well as whole when
+// its pieces are tones of the same code, whole tones match better.
+constexpr double longer_reading_share = 0.98;
+
+// A reading whose decided codes match less than this share of the sound leaves doubt of its
+// tone length (a clean conversion's match 99 % and more; noise as strong as the tones takes
+// half, and then every length is tried).
+constexpr double sure_reading_share = 0.9;
+
 // How many seconds of sound the candidate tone lengths are compared over.
 constexpr double compare_seconds = 8.0;
+
+// The channel's filter is measured on tones of this many of its bands, 16 Hz wide, or more;
+// on fewer, only its gain.
+constexpr int least_filter_bands = 6;
 
 // Silence before the first tone shorter than this share of a tone is a converter's delay,
 // longer is spaces: converters add tens of milliseconds, a tone lasts 0.3 s or more.
@@ -56,5 +70,10 @@ constexpr double tail_share = 0.1;
 // A character is decided when the likelihood of the best code beats the next by this many
 // nats (a factor of e^12, about 160 000).
 constexpr double decided_margin = 12.0;
+
+// A tone's misfit, what the best code leaves over beyond this many times the channel's noise,
+// weighs on its margin as noise along this many dimensions.
+constexpr double noise_allowance = 1.5;
+constexpr double misfit_dimensions = 16.0;
 
 } // namespace wavcreate::tuning
