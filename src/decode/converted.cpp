@@ -587,33 +587,45 @@ void secondpass(const std::vector<float> &samples, const tone_set &set, const ch
             energy += static_cast<double>(sample) * sample;
         double best = 0.0; // silence
         double second = -1e300;
-        int code = 0;
+        int code = 0, second_code = 0;
+        double gain = 0.0, second_gain = 0.0;
         for (int candidate = 1; candidate < code_count; ++candidate) {
             if (!iscandidate(candidate))
                 continue;
             // Each tone's own level may stray from the channel's: a room's resonances, a
             // codec's bands. Within limits: a whisper of a code is no code.
             const double product = dot(tone.data(), heard.tone(candidate), heard.length);
-            const double gain = std::clamp(product / (heard.energy[candidate] + 1e-30), tuning::lowest_tone_gain, tuning::highest_tone_gain);
-            const double likelihood = 2.0 * gain * product - gain * gain * heard.energy[candidate];
+            const double level = std::clamp(product / (heard.energy[candidate] + 1e-30), tuning::lowest_tone_gain, tuning::highest_tone_gain);
+            const double likelihood = 2.0 * level * product - level * level * heard.energy[candidate];
             if (likelihood > best) {
                 second = best;
+                second_code = code;
+                second_gain = gain;
                 best = likelihood;
                 code = candidate;
+                gain = level;
             } else if (likelihood > second) {
                 second = likelihood;
+                second_code = candidate;
+                second_gain = level;
             }
         }
         const double left = std::max(0.0, energy - best) / heard.length;
         read.code = code;
         read.explained = best;
-        // What the best code leaves over beyond the channel's noise is the code's own misfit
-        // (a tone the converter cut, clipped or the room rang into), not noise spread evenly
-        // over the samples: it lies along the few lines of the tones, and may lie along the
-        // difference between the best codes. Counted as noise along that few dimensions.
-        const double misfit = std::max(0.0, energy - best - tuning::noise_allowance * through.noise * heard.length);
-        const double variance = std::max(left, through.noise) + misfit / tuning::misfit_dimensions;
-        read.margin = (best - second) / (2.0 * variance + 1e-30);
+        // What the best code leaves over is noise spread evenly over the samples, or the code's
+        // own misfit: a tone the converter cut, clipped or a room rang into. Misfit that lies
+        // along the difference between the best code and the next could as well have turned
+        // the decision: it counts as noise along that line.
+        double apart = 0.0, along = 0.0;
+        for (int n = 0; n < heard.length; ++n) {
+            const double first_model = code != 0 ? gain * heard.tone(code)[n] : 0.0;
+            const double second_model = second_code != 0 ? second_gain * heard.tone(second_code)[n] : 0.0;
+            apart += (first_model - second_model) * (first_model - second_model);
+            along += (tone[n] - first_model) * (first_model - second_model);
+        }
+        const double misfit = apart > 0.0 ? along * along / apart : 0.0;
+        read.margin = (best - second) / (2.0 * std::max({left, through.noise, misfit}) + 1e-30);
         read.trusted = read.margin >= tuning::decided_margin;
     }
 }

@@ -71,9 +71,5 @@ constexpr double tail_share = 0.1;
 // nats (a factor of e^12, about 160 000).
 constexpr double decided_margin = 12.0;
 
-// A tone's misfit, what the best code leaves over beyond this many times the channel's noise,
-// weighs on its margin as noise along this many dimensions.
-constexpr double noise_allowance = 1.5;
-constexpr double misfit_dimensions = 16.0;
 
 } // namespace wavcreate::tuning
