@@ -759,6 +759,9 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         }
     }
     const std::vector<tone_read> &reads = best.reads;
+    // Codes that match less of the sound than noise as strong as the tones leaves them read
+    // a grid that is not the file's: no character of it is decided.
+    const bool unsure = best.decided < tuning::least_decided_share;
 
     result.tenths = best.tenths;
     result.waveform = best.waveform;
@@ -775,7 +778,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     for (std::size_t k = 0; k < characters; ++k) {
         const tone_read &read = reads[k];
         const bool damaged = overlapsdamage(work, read.start, read.start + best.tone_length);
-        const bool decided = !damaged && read.margin >= tuning::decided_margin &&
+        const bool decided = !damaged && read.margin >= tuning::decided_margin && !unsure &&
                              (read.code != 0 || silent(read));
         result.codes.push_back(decided ? (read.code == 0 ? ' ' : read.code) : -1);
         if (read.margin < result.weakest_margin) {

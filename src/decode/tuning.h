@@ -35,6 +35,10 @@ constexpr double longer_reading_share = 0.98;
 // half, and then every length is tried).
 constexpr double sure_reading_share = 0.9;
 
+// Below this share of the sound matched by the decided codes, the reading is not the file's
+// (noise as strong as the tones leaves the codes half of it).
+constexpr double least_decided_share = 0.35;
+
 // How many seconds of sound the candidate tone lengths are compared over.
 constexpr double compare_seconds = 8.0;
 
