@@ -757,6 +757,17 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             if (tried.decided > best.decided)
                 best = std::move(tried);
         }
+        // Or the first tone's start is off by the 32 ms after which every code's phase is all
+        // but the same again (2000 / 31 samples), where the grid's alignment may settle.
+        for (const double side : {-1.0, 1.0}) {
+            if (!indoubt(best))
+                break;
+            grid shifted = best.layout;
+            shifted.origin += side * sample_rate / frequency_multiplier * shifted.step;
+            reading tried = readtones(samples, shifted);
+            if (tried.decided > best.decided)
+                best = std::move(tried);
+        }
     }
     const std::vector<tone_read> &reads = best.reads;
     // Codes that match less of the sound than noise as strong as the tones leaves them read
