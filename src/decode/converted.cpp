@@ -758,14 +758,16 @@ bool decodeconverted(const work_signal &work, decode_result &result)
                 best = std::move(tried);
         }
         // Or the first tone's start is off by the 32 ms after which every code's phase is all
-        // but the same again (2000 / 31 samples), where the grid's alignment may settle.
+        // but the same again (2000 / 31 samples), where the grid's alignment may settle. Such a
+        // start reads the same waveform: one that reads another is a room's ringing matched.
+        const grid aligned = best.layout;
         for (const double side : {-1.0, 1.0}) {
             if (!indoubt(best))
                 break;
-            grid shifted = best.layout;
+            grid shifted = aligned;
             shifted.origin += side * sample_rate / frequency_multiplier * shifted.step;
             reading tried = readtones(samples, shifted);
-            if (tried.decided > best.decided)
+            if (tried.waveform == best.waveform && tried.decided > best.decided)
                 best = std::move(tried);
         }
     }
