@@ -111,9 +111,12 @@ std::vector<float> filtered(const float *signal, int length, const std::vector<d
 {
     const int taps = static_cast<int>(filter.size());
     std::vector<float> out(static_cast<std::size_t>(length + taps - 1), 0.0f);
-    // Tap by tap across the whole signal: the inner loop runs several samples at a time.
+    // Tap by tap across the whole signal: the inner loop runs several samples at a time. A
+    // channel measured as a gain alone is one tap among zeros.
     for (int j = 0; j < taps; ++j) {
         const auto weight = static_cast<float>(filter[static_cast<std::size_t>(j)]);
+        if (weight == 0.0f)
+            continue;
         float *to = &out[static_cast<std::size_t>(j)];
         for (int n = 0; n < length; ++n)
             to[n] += weight * signal[n];

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <utility>
 
 namespace wavcreate {
 
@@ -19,40 +20,90 @@ namespace {
 // the sine's silent tail, its last 100 samples.
 constexpr int period_samples = 2000;
 constexpr int sine_tail = 100;
+constexpr int period_rows = static_cast<int>(std::size(waveform_names)) * code_count;
 
-std::vector<float> renderperiods()
+// Every resampler keeps the band below 900 Hz: the tone lengths are compared in it, so that
+// tones a converter cut count as what it left of them.
+constexpr double compared_band = 860.0;
+constexpr int compared_band_half = 50;
+
+// How many samples of each tone are matched: the tone of `tenths` but for the sine's tail; for
+// the first tone's start (`tenths` 0), 200, as long as the shortest tone.
+int matchedlength(int tenths)
 {
-    std::vector<float> periods(std::size(waveform_names) * code_count * period_samples, 0.0f);
-    std::vector<float> samples;
-    constexpr int tenths = 11; // 2200 samples, 2100 before the sine's tail
-    for (std::size_t w = 0; w < std::size(waveform_names); ++w) {
-        for (int code = 1; code < code_count; ++code) {
-            if (!iscandidate(code))
+    return tenths == 0 ? 2 * sine_tail : static_cast<int>(std::floor(tonelength(tenths))) - sine_tail;
+}
+
+// The periods seen through the compared band, and each one's energy, less its mean, over every
+// matched length: made once, they serve every file a process reads.
+struct band_periods {
+    std::vector<float> samples;   // period_rows rows of period_samples
+    std::vector<double> energies; // max_tenths + 1 rows of period_rows, by `tenths`
+    const float *period(int row) const { return &samples[static_cast<std::size_t>(row) * period_samples]; }
+    const double *energy(int tenths) const { return &energies[static_cast<std::size_t>(tenths) * period_rows]; }
+};
+
+const band_periods &bandperiods()
+{
+    static const band_periods periods = [] {
+        band_periods made;
+        made.samples.assign(static_cast<std::size_t>(period_rows) * period_samples, 0.0f);
+        made.energies.assign(static_cast<std::size_t>(max_tenths + 1) * period_rows, 0.0);
+        const std::vector<double> band = lowpassfilter(compared_band, compared_band_half);
+        // Every matched length with its tenths, shortest first.
+        std::vector<std::pair<int, int>> lengths;
+        for (int tenths = 0; tenths <= max_tenths; ++tenths)
+            lengths.emplace_back(matchedlength(tenths), tenths);
+        std::sort(lengths.begin(), lengths.end());
+        std::vector<float> samples;
+        std::vector<float> repeated(period_samples + 2 * compared_band_half);
+        constexpr int tenths = 11; // 2200 samples, 2100 before the sine's tail
+        for (int row = 0; row < period_rows; ++row) {
+            const int code = row % code_count;
+            if (code == 0 || !iscandidate(code))
                 continue;
-            rendercode(code, tenths, waveform_names[w], samples);
-            std::copy(samples.begin(), samples.begin() + period_samples, &periods[(w * code_count + code) * period_samples]);
+            rendercode(code, tenths, waveform_names[row / code_count], samples);
+            // Low-passed as the repeating sound it stands for.
+            for (std::size_t n = 0; n < repeated.size(); ++n)
+                repeated[n] = samples[(n + period_samples - compared_band_half) % period_samples];
+            const std::vector<float> cut = lowpassed(repeated, band);
+            float *period = &made.samples[static_cast<std::size_t>(row) * period_samples];
+            std::copy(cut.begin() + compared_band_half, cut.begin() + compared_band_half + period_samples, period);
+            // Every matched length's sums, in one walk along the repeating period.
+            double sum = 0.0, squares = 0.0;
+            auto next = lengths.begin();
+            for (int n = 1; next != lengths.end(); ++n) {
+                const float sample = period[(n - 1) % period_samples];
+                sum += sample;
+                squares += static_cast<double>(sample) * sample;
+                for (; next != lengths.end() && next->first == n; ++next)
+                    made.energies[static_cast<std::size_t>(next->second) * period_rows + row] = squares - sum * sum / n;
+            }
         }
-    }
+        return made;
+    }();
     return periods;
 }
 
-// The share of `heard` (centred, `length` samples) that the best code's tone of any waveform
-// matches, each code's tone from the same period.
-double bestshare(const std::vector<float> &periods, const std::vector<double> &code_energy, const float *heard,
-                 int length, double energy, double *by_waveform)
+// The share of `heard` (centred, `length` samples of a tone `tenths` long) that the best code's
+// tone of any waveform matches, each code's tone from its period; each waveform's best is
+// added to `by_waveform` too.
+double bestshare(const band_periods &periods, int tenths, const float *heard, double energy, double *by_waveform)
 {
+    const int length = matchedlength(tenths);
+    const double *code_energy = periods.energy(tenths);
     double overall = 0.0;
     for (std::size_t w = 0; w < std::size(waveform_names); ++w) {
         double best = 0.0;
         for (int code = 1; code < code_count; ++code) {
-            const std::size_t row = w * code_count + code;
+            const int row = static_cast<int>(w) * code_count + code;
             if (code_energy[row] <= 0.0)
                 continue;
             // The heard tone less its mean: its product with the code's tone is the product
             // with that tone less the tone's own mean.
             double product = 0.0;
             for (int from = 0; from < length; from += period_samples)
-                product += dot(heard + from, &periods[row * period_samples], std::min(period_samples, length - from));
+                product += dot(heard + from, periods.period(row), std::min(period_samples, length - from));
             if (product > 0.0)
                 best = std::max(best, product * product / code_energy[row]);
         }
@@ -63,59 +114,56 @@ double bestshare(const std::vector<float> &periods, const std::vector<double> &c
     return energy > 0.0 ? overall / energy : 0.0;
 }
 
-// Each code's energy over its tone's first `length` samples, less their mean.
-std::vector<double> codeenergies(const std::vector<float> &periods, int length)
-{
-    std::vector<double> energies(std::size(waveform_names) * code_count, 0.0);
-    for (std::size_t row = 0; row < energies.size(); ++row) {
-        const float *tone = &periods[row * period_samples];
-        double sum = 0.0, squares = 0.0;
-        for (int n = 0; n < length; ++n) {
-            sum += tone[n % period_samples];
-            squares += static_cast<double>(tone[n % period_samples]) * tone[n % period_samples];
-        }
-        energies[row] = squares - sum * sum / length;
-    }
-    return energies;
-}
-
-// Every resampler keeps the band below 900 Hz: the tone lengths are compared in it, so that
-// tones a converter cut count as what it left of them.
-constexpr double compared_band = 860.0;
-constexpr int compared_band_half = 50;
-
 // The first tone's start to half a work sample: where its first 200 samples, as long as the
 // shortest tone, match a code's best in the compared band. From 60 ms before where the sound
 // rose (a tone of slow overtones, what a resampler leaves of one near 1000 Hz, rises late) to
-// 2 ms after.
-double firsttonestart(const std::vector<float> &samples, const std::vector<float> &periods,
-                      const std::vector<double> &band)
+// 2 ms after, every millisecond, then every half work sample around the best.
+double firsttonestart(const std::vector<float> &samples, const band_periods &periods, const std::vector<double> &band)
 {
-    constexpr int length = 2 * sine_tail;
-    const std::vector<double> energies = codeenergies(periods, length);
+    const int length = matchedlength(0);
     const double rose = firstsound(samples);
-    std::vector<float> stretch(length + 2 * compared_band_half);
-    std::vector<float> heard(length);
-    double start = rose;
-    double best = -1.0;
-    for (double at = std::max(0.0, rose - 0.06 * work_rate); at <= rose + 0.002 * work_rate; at += 0.5) {
-        extract(samples, at - compared_band_half * 2.0, 2.0, static_cast<int>(stretch.size()), stretch.data());
-        const std::vector<float> cut = lowpassed(stretch, band);
+    const double from = std::max(0.0, rose - 0.06 * work_rate);
+    const double to = rose + 0.002 * work_rate;
+    // The stretch searched at the library's rate, low-passed once for each of the four half
+    // work samples a start may fall on.
+    const int count = static_cast<int>((to - from) / 2.0) + length + 2 * compared_band_half + 2;
+    std::vector<float> stretches[4];
+    for (int phase = 0; phase < 4; ++phase) {
+        std::vector<float> stretch(static_cast<std::size_t>(count));
+        extract(samples, from + 0.5 * phase - compared_band_half * 2.0, 2.0, count, stretch.data());
+        stretches[phase] = lowpassed(stretch, band);
+    }
+    std::vector<float> heard(static_cast<std::size_t>(length));
+    const auto shareat = [&](double at) {
+        const auto halves = static_cast<long>(std::lround((at - from) * 2.0));
+        const float *cut = &stretches[halves % 4][static_cast<std::size_t>(halves / 4 + compared_band_half)];
         double mean = 0.0;
         for (int n = 0; n < length; ++n)
-            mean += cut[compared_band_half + n];
+            mean += cut[n];
         mean /= length;
         double energy = 0.0;
         for (int n = 0; n < length; ++n) {
-            heard[n] = static_cast<float>(cut[compared_band_half + n] - mean);
+            heard[n] = static_cast<float>(cut[n] - mean);
             energy += static_cast<double>(heard[n]) * heard[n];
         }
-        const double share = bestshare(periods, energies, heard.data(), length, energy, nullptr);
+        return bestshare(periods, 0, heard.data(), energy, nullptr);
+    };
+    double start = from;
+    double best = -1.0;
+    const auto tryat = [&](double at) {
+        if (at < from || at > to)
+            return;
+        const double share = shareat(at);
         if (share > best) {
             best = share;
             start = at;
         }
-    }
+    };
+    for (double at = from; at <= to; at += 0.001 * work_rate)
+        tryat(at);
+    const double coarse = start;
+    for (double at = coarse - 3.5; at <= coarse + 3.5; at += 0.5)
+        tryat(at);
     return start;
 }
 
@@ -123,11 +171,10 @@ double firsttonestart(const std::vector<float> &samples, const std::vector<float
 // tone but for its last 100 samples, as the share of their energy: the best waveform's. A
 // length the tones are not, nor a whole fraction of, puts most tones' starts in the middle of
 // the file's tones, at phases no code starts with.
-double lengthmatch(const std::vector<float> &sound, const std::vector<float> &periods, int tenths)
+double lengthmatch(const std::vector<float> &sound, const band_periods &periods, int tenths)
 {
     const auto tone_samples = static_cast<std::size_t>(std::floor(tonelength(tenths)));
-    const int length = static_cast<int>(tone_samples) - sine_tail;
-    const std::vector<double> energies = codeenergies(periods, length);
+    const int length = matchedlength(tenths);
     std::vector<float> heard(static_cast<std::size_t>(length));
     double matched[std::size(waveform_names)] = {};
     double energy = 0.0;
@@ -142,7 +189,7 @@ double lengthmatch(const std::vector<float> &sound, const std::vector<float> &pe
             tone_energy += static_cast<double>(heard[n]) * heard[n];
         }
         energy += tone_energy;
-        bestshare(periods, energies, heard.data(), length, tone_energy, matched);
+        bestshare(periods, tenths, heard.data(), tone_energy, matched);
     }
     return energy > 0.0 ? *std::max_element(std::begin(matched), std::end(matched)) / energy : 0.0;
 }
@@ -155,16 +202,7 @@ double lengthmatch(const std::vector<float> &sound, const std::vector<float> &pe
 int likeliestlength(const std::vector<float> &samples, const grid &layout)
 {
     const std::vector<double> band = lowpassfilter(compared_band, compared_band_half);
-    std::vector<float> periods = renderperiods();
-    // Each period low-passed as the repeating sound it stands for.
-    std::vector<float> period(period_samples + 2 * compared_band_half);
-    for (std::size_t row = 0; row < periods.size() / period_samples; ++row) {
-        float *tone = &periods[row * period_samples];
-        for (std::size_t n = 0; n < period.size(); ++n)
-            period[n] = tone[(n + period_samples - compared_band_half) % period_samples];
-        const std::vector<float> cut = lowpassed(period, band);
-        std::copy(cut.begin() + compared_band_half, cut.begin() + compared_band_half + period_samples, tone);
-    }
+    const band_periods &periods = bandperiods();
     // The first sound starts a tone, whatever its length: the sound from there at the
     // library's instants, at the grid's clock and at the library's, where the grid's was found
     // on the wrong length.
