@@ -52,6 +52,10 @@ double dotd(const double *a, const double *b, int count);
 // passes the tones' band.
 void extract(const std::vector<float> &samples, double start, double step, int count, float *out);
 
+// `length` samples from `from` less their mean, into `out` (which may be `from`); returns their
+// energy.
+double centred(const float *from, int length, float *out);
+
 // `signal` through `filter` (taps centred on the middle one), the output reaching half the
 // filter's length past each end.
 std::vector<float> filtered(const float *signal, int length, const std::vector<double> &filter);

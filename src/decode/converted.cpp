@@ -95,16 +95,7 @@ first_match matchfirst(const tone_set &set, const float *centred, double energy)
 double centredtone(const std::vector<float> &samples, double start, double step, std::vector<float> &tone)
 {
     extract(samples, start, step, static_cast<int>(tone.size()), tone.data());
-    double mean = 0.0;
-    for (float sample : tone)
-        mean += sample;
-    mean /= static_cast<double>(tone.size());
-    double energy = 0.0;
-    for (float &sample : tone) {
-        sample = static_cast<float>(sample - mean);
-        energy += static_cast<double>(sample) * sample;
-    }
-    return energy;
+    return centred(tone.data(), static_cast<int>(tone.size()), tone.data());
 }
 
 // How far, in samples of the library's rate, the tone lies after where it was looked for:
@@ -187,11 +178,17 @@ struct start_line {
     {
     }
 
-    // Tone k, found `read.offset` samples of the library's rate after where it was looked for.
-    void add(std::size_t k, const tone_read &read, double step)
+    // Tone k, found `read.offset` samples of the library's rate after where it was looked for,
+    // its weight divided by `looseness`.
+    void add(std::size_t k, const tone_read &read, double step, double looseness = 1.0)
     {
-        add(static_cast<double>(k), read.start + read.offset * step,
-            1.0 / (std::max(read.offset_variance, 1e-6) * step * step));
+        add(static_cast<double>(k), measuredstart(read, step), timingweight(read, step) / looseness);
+    }
+
+    static double measuredstart(const tone_read &read, double step) { return read.start + read.offset * step; }
+    static double timingweight(const tone_read &read, double step)
+    {
+        return 1.0 / (std::max(read.offset_variance, 1e-6) * step * step);
     }
 
     void add(double tone, double start, double w)
@@ -262,12 +259,10 @@ std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_s
 // Puts the tones on the line through all the measured starts; returns the step it gives.
 double straighten(std::vector<tone_read> &reads, double step, int samples_per_tone)
 {
-    const auto measured = [&](std::size_t k) { return reads[k].start + reads[k].offset * step; };
-    const auto weight = [&](std::size_t k) { return 1.0 / (std::max(reads[k].offset_variance, 1e-6) * step * step); };
     start_line line(samples_per_tone * step);
     for (std::size_t k = 0; k < reads.size(); ++k) {
         if (reads[k].offset_variance < 1e29)
-            line.add(static_cast<double>(k), measured(k), weight(k));
+            line.add(k, reads[k], step);
     }
     double first = 0.0;
     double per_tone = 0.0;
@@ -280,8 +275,8 @@ double straighten(std::vector<tone_read> &reads, double step, int samples_per_to
         double scatter = 0.0;
         for (std::size_t k = 0; k < reads.size(); ++k) {
             if (reads[k].offset_variance < 1e29) {
-                const double off = measured(k) - (first + per_tone * static_cast<double>(k));
-                scatter += weight(k) * off * off;
+                const double off = start_line::measuredstart(reads[k], step) - (first + per_tone * static_cast<double>(k));
+                scatter += start_line::timingweight(reads[k], step) * off * off;
             }
         }
         const double excess = scatter / (line.points - 2);
@@ -289,7 +284,7 @@ double straighten(std::vector<tone_read> &reads, double step, int samples_per_to
             start_line loose(samples_per_tone * step);
             for (std::size_t k = 0; k < reads.size(); ++k) {
                 if (reads[k].offset_variance < 1e29)
-                    loose.add(static_cast<double>(k), measured(k), weight(k) / excess);
+                    loose.add(k, reads[k], step, excess);
             }
             if (!loose.fit(first, per_tone))
                 return step;
@@ -422,6 +417,8 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
     int trusted = 0;
     for (int t = 0; t < tones; ++t)
         trusted += reads[t].trusted && reads[t].code != 0;
+    // The filter's bands of 16 Hz that the teaching tones sound in.
+    std::vector<bool> taught_bands(static_cast<std::size_t>(sample_rate / 2 / filter_resolution) + 1, false);
     for (int t = 0; t < tones; ++t) {
         float *at = &sent[static_cast<std::size_t>(t) * set.samples];
         if (!reads[t].trusted && trusted >= 4) {
@@ -429,6 +426,8 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
             continue;
         }
         std::copy(set.tone(reads[t].code), set.tone(reads[t].code) + set.samples, at);
+        if (reads[t].code != 0)
+            taught_bands[static_cast<std::size_t>(foldedfrequency(reads[t].code) / filter_resolution)] = true;
     }
     if (earlier != nullptr) {
         measured.band_edge = earlier->band_edge;
@@ -464,12 +463,7 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
     int sounding = 0;
     for (float sample : sent)
         sounding += sample != 0.0f;
-    std::vector<bool> heard_band(static_cast<std::size_t>(sample_rate / 2 / filter_resolution) + 1, false);
-    for (int t = 0; t < tones; ++t) {
-        if (reads[t].code != 0 && (reads[t].trusted || trusted < 4))
-            heard_band[static_cast<std::size_t>(foldedfrequency(reads[t].code) / filter_resolution)] = true;
-    }
-    if (sounding < 20 * filter_taps || std::count(heard_band.begin(), heard_band.end(), true) < tuning::least_filter_bands) {
+    if (sounding < 20 * filter_taps || std::count(taught_bands.begin(), taught_bands.end(), true) < tuning::least_filter_bands) {
         const double energy = dotd(x.data(), x.data(), count);
         const double gain = energy > 0.0 ? dotd(x.data(), y.data(), count) / energy : 0.0;
         measured.filter[filter_half] = gain;
@@ -639,11 +633,9 @@ bool overlapsdamage(const work_signal &work, double first, double last)
     return false;
 }
 
-
 // The tones of a file read at one tone length: the waveform, the clock, every tone's code.
 struct reading {
     grid layout;              // as found, the first sounding tone's start its origin
-    int tenths = 0;
     const char *waveform = waveform_names[0];
     double step = 2.0;
     double tone_length = 0.0; // work samples
@@ -657,7 +649,6 @@ reading readtones(const std::vector<float> &samples, grid layout)
 {
     reading read;
     read.layout = layout;
-    read.tenths = layout.tenths;
     const int samples_per_tone = static_cast<int>(tonelength(layout.tenths));
     read.tone_length = samples_per_tone * layout.step;
     // Whole tones of silence before the first sound are spaces; less is a converter's delay.
@@ -708,7 +699,7 @@ bool indoubt(const reading &read)
         if (!tone.trusted)
             return true;
     }
-    for (int times = 2; times * read.tenths <= max_tenths; ++times) {
+    for (int times = 2; times * read.layout.tenths <= max_tenths; ++times) {
         bool runs = read.reads.size() >= static_cast<std::size_t>(times);
         for (std::size_t k = 0; k < read.reads.size() && runs; ++k)
             runs = read.reads[k].code == read.reads[k - k % times].code;
@@ -736,9 +727,10 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         return false;
     }
     // Where the reading leaves doubt (the grid's length may be a tone's piece, or the few
-    // tones of a short file fit any length's grid), every length's tone starts are matched
-    // against the codes' and the likeliest is read too; taken when it reads the sound better,
-    // or, a whole multiple of the first, about as well.
+    // tones of a short file fit any length's grid), every length's tones are matched against
+    // the codes' and the likeliest is read too; taken when it reads the sound better, or, a
+    // whole multiple of the first, about as well. Then the library's clock, and the first
+    // tone's start 32 ms either side, each kept where it reads better.
     reading best = readtones(samples, layout);
     if (indoubt(best)) {
         const int tenths = likeliestlength(samples, layout);
@@ -776,7 +768,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // a grid that is not the file's: no character of it is decided.
     const bool unsure = best.decided < tuning::least_decided_share;
 
-    result.tenths = best.tenths;
+    result.tenths = best.layout.tenths;
     result.waveform = best.waveform;
     result.exact = false;
     result.clock = 2.0 / best.step;

@@ -107,6 +107,20 @@ void extract(const std::vector<float> &samples, double start, double step, int c
 
 // `signal` through `filter` (taps centred on the middle one), the output reaching half the
 // filter's length past each end.
+double centred(const float *from, int length, float *out)
+{
+    double mean = 0.0;
+    for (int n = 0; n < length; ++n)
+        mean += from[n];
+    mean /= length;
+    double energy = 0.0;
+    for (int n = 0; n < length; ++n) {
+        out[n] = static_cast<float>(from[n] - mean);
+        energy += static_cast<double>(out[n]) * out[n];
+    }
+    return energy;
+}
+
 std::vector<float> filtered(const float *signal, int length, const std::vector<double> &filter)
 {
     const int taps = static_cast<int>(filter.size());

@@ -37,6 +37,7 @@ int matchedlength(int tenths)
 // The periods seen through the compared band, and each one's energy, less its mean, over every
 // matched length: made once, they serve every file a process reads.
 struct band_periods {
+    std::vector<double> band;     // the compared band's low-pass
     std::vector<float> samples;   // period_rows rows of period_samples
     std::vector<double> energies; // max_tenths + 1 rows of period_rows, by `tenths`
     const float *period(int row) const { return &samples[static_cast<std::size_t>(row) * period_samples]; }
@@ -49,7 +50,7 @@ const band_periods &bandperiods()
         band_periods made;
         made.samples.assign(static_cast<std::size_t>(period_rows) * period_samples, 0.0f);
         made.energies.assign(static_cast<std::size_t>(max_tenths + 1) * period_rows, 0.0);
-        const std::vector<double> band = lowpassfilter(compared_band, compared_band_half);
+        made.band = lowpassfilter(compared_band, compared_band_half);
         // Every matched length with its tenths, shortest first.
         std::vector<std::pair<int, int>> lengths;
         for (int tenths = 0; tenths <= max_tenths; ++tenths)
@@ -66,7 +67,7 @@ const band_periods &bandperiods()
             // Low-passed as the repeating sound it stands for.
             for (std::size_t n = 0; n < repeated.size(); ++n)
                 repeated[n] = samples[(n + period_samples - compared_band_half) % period_samples];
-            const std::vector<float> cut = lowpassed(repeated, band);
+            const std::vector<float> cut = lowpassed(repeated, made.band);
             float *period = &made.samples[static_cast<std::size_t>(row) * period_samples];
             std::copy(cut.begin() + compared_band_half, cut.begin() + compared_band_half + period_samples, period);
             // Every matched length's sums, in one walk along the repeating period.
@@ -118,7 +119,7 @@ double bestshare(const band_periods &periods, int tenths, const float *heard, do
 // shortest tone, match a code's best in the compared band. From 60 ms before where the sound
 // rose (a tone of slow overtones, what a resampler leaves of one near 1000 Hz, rises late) to
 // 2 ms after, every millisecond, then every half work sample around the best.
-double firsttonestart(const std::vector<float> &samples, const band_periods &periods, const std::vector<double> &band)
+double firsttonestart(const std::vector<float> &samples, const band_periods &periods)
 {
     const int length = matchedlength(0);
     const double rose = firstsound(samples);
@@ -131,21 +132,13 @@ double firsttonestart(const std::vector<float> &samples, const band_periods &per
     for (int phase = 0; phase < 4; ++phase) {
         std::vector<float> stretch(static_cast<std::size_t>(count));
         extract(samples, from + 0.5 * phase - compared_band_half * 2.0, 2.0, count, stretch.data());
-        stretches[phase] = lowpassed(stretch, band);
+        stretches[phase] = lowpassed(stretch, periods.band);
     }
     std::vector<float> heard(static_cast<std::size_t>(length));
     const auto shareat = [&](double at) {
         const auto halves = static_cast<long>(std::lround((at - from) * 2.0));
         const float *cut = &stretches[halves % 4][static_cast<std::size_t>(halves / 4 + compared_band_half)];
-        double mean = 0.0;
-        for (int n = 0; n < length; ++n)
-            mean += cut[n];
-        mean /= length;
-        double energy = 0.0;
-        for (int n = 0; n < length; ++n) {
-            heard[n] = static_cast<float>(cut[n] - mean);
-            energy += static_cast<double>(heard[n]) * heard[n];
-        }
+        const double energy = centred(cut, length, heard.data());
         return bestshare(periods, 0, heard.data(), energy, nullptr);
     };
     double start = from;
@@ -179,15 +172,7 @@ double lengthmatch(const std::vector<float> &sound, const band_periods &periods,
     double matched[std::size(waveform_names)] = {};
     double energy = 0.0;
     for (std::size_t at = 0; at + static_cast<std::size_t>(length) <= sound.size(); at += tone_samples) {
-        double mean = 0.0;
-        for (int n = 0; n < length; ++n)
-            mean += sound[at + n];
-        mean /= length;
-        double tone_energy = 0.0;
-        for (int n = 0; n < length; ++n) {
-            heard[n] = static_cast<float>(sound[at + n] - mean);
-            tone_energy += static_cast<double>(heard[n]) * heard[n];
-        }
+        const double tone_energy = centred(&sound[at], length, heard.data());
         energy += tone_energy;
         bestshare(periods, tenths, heard.data(), tone_energy, matched);
     }
@@ -201,19 +186,18 @@ double lengthmatch(const std::vector<float> &sound, const band_periods &periods,
 // phase turns whole at the cut.
 int likeliestlength(const std::vector<float> &samples, const grid &layout)
 {
-    const std::vector<double> band = lowpassfilter(compared_band, compared_band_half);
     const band_periods &periods = bandperiods();
     // The first sound starts a tone, whatever its length: the sound from there at the
     // library's instants, at the grid's clock and at the library's, where the grid's was found
     // on the wrong length.
-    const double origin = firsttonestart(samples, periods, band);
+    const double origin = firsttonestart(samples, periods);
     const auto count = static_cast<int>(std::min<double>(samples.size() - origin, tuning::first_search_seconds * work_rate) / 2.0);
     std::vector<float> at_grid_clock(static_cast<std::size_t>(std::max(count, 0)));
     std::vector<float> at_library_clock(at_grid_clock.size());
     extract(samples, origin, layout.step, static_cast<int>(at_grid_clock.size()), at_grid_clock.data());
     extract(samples, origin, 2.0, static_cast<int>(at_library_clock.size()), at_library_clock.data());
-    at_grid_clock = lowpassed(at_grid_clock, band);
-    at_library_clock = lowpassed(at_library_clock, band);
+    at_grid_clock = lowpassed(at_grid_clock, periods.band);
+    at_library_clock = lowpassed(at_library_clock, periods.band);
     double scores[max_tenths + 1] = {};
     int best = 1;
     for (int tenths = 1; tenths <= max_tenths; ++tenths) {

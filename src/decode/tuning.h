@@ -75,5 +75,4 @@ constexpr double tail_share = 0.1;
 // nats (a factor of e^12, about 160 000).
 constexpr double decided_margin = 12.0;
 
-
 } // namespace wavcreate::tuning
