@@ -286,6 +286,26 @@ TEST(Decode, TonesTheBandCutAreUndecidedNotMisread)
     }
 }
 
+// A short text whose first tone the cut took leaves the sound's first rise to the cut's
+// ringing before the next tone, and its few tones agree on starts half their periods apart,
+// where each reads its code's negative; nor can so few tones show where the band ends; of a
+// square, what the cut leaves is much like a triangle's tones. Every character is read right
+// or undecided, never as another.
+TEST(Decode, ShortTextsByTheBandEdgeAreNeverMisread)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"\xa0^\xe4", "sine"}, {"\xa0^\xe4", "triangle"}, {"\xe0\" K\xdf", "square"}, {"a5a\xf0\xa2\xdf\xe0\xddp", "sine"}};
+    for (const auto &[text, waveform] : cases) {
+        const std::vector<int> sent = codes_of(text);
+        const std::vector<float> samples = resampled(bandcut(samples_of(rendered(text, 5, waveform))), 1.0);
+        temp_dir dir;
+        const auto result = decodedfile(write_sound(dir, "cut.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, samples));
+        ASSERT_EQ(result.codes.size(), sent.size()) << text << " " << waveform;
+        for (std::size_t k = 0; k < sent.size(); ++k)
+            EXPECT_TRUE(result.codes[k] == sent[k] || result.codes[k] == -1) << waveform << " at " << k << ": " << result.codes[k];
+    }
+}
+
 // A 16-bit file at 48 kHz from a pipe whose writer could not know its sizes.
 TEST(Decode, StreamedConvertedFileReadsToTheEnd)
 {

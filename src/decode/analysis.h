@@ -17,6 +17,9 @@ struct grid {
     double step = 2.0;    // work samples per sample at the library's 2000 per second
     double origin = 0.0;  // where the first sounding tone starts, in work samples
     double matched = 0.0; // the share of the sound's energy that the tones' sines match
+    // Other first starts where the tones' phases agree about as well: a tone or two agree every
+    // half period of their frequencies, and only their codes' tones tell which start is theirs.
+    std::vector<double> other_origins;
 };
 
 // Finds the tone length (`tenths_wanted`, when not 0), the clock and the first tone's start.

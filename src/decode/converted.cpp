@@ -141,13 +141,16 @@ struct tone_read {
     double explained = 0.0;    // of the tone's energy, by the code last decided
 };
 
-// The tones of the waveform whose tones match the first tones best, and its name.
+// The tones of the waveform whose tones match the first tones best, and its name; of `wanted`
+// when given.
 tone_set choosewaveform(const std::vector<float> &samples, const grid &layout, int tones,
-                        const char *&name)
+                        const char *wanted, const char *&name)
 {
     tone_set best_set;
     double best = -1.0;
     for (const char *waveform : waveform_names) {
+        if (wanted != nullptr && waveform != wanted)
+            continue;
         tone_set set = rendertones(layout.tenths, waveform);
         std::vector<float> tone(static_cast<std::size_t>(set.samples));
         const double length = set.samples * layout.step;
@@ -312,6 +315,7 @@ struct channel {
     std::vector<double> filter = std::vector<double>(filter_taps, 0.0); // tap j: delay j - filter_half
     double offset = 0.0;
     double noise = 0.0;           // variance per sample of what the filtered tones leave over
+    double edge = sample_rate / 2; // where the file's band ends, hertz
     std::vector<double> band_edge; // a low-pass where the file lost its top band, else empty
     int spill = filter_half;      // how far a tone reaches past its ends, through the filters
 };
@@ -334,30 +338,34 @@ std::vector<double> bandpowers(const std::vector<float> &signal)
     return power;
 }
 
-// Where the file's band ends, in hertz at the library's rate: above it the file holds a
+// Where the file's band may end, in hertz at the library's rate: above it the file holds a
 // three-hundredth (25 dB below) or less of the power of the typical band from 100 to 800 Hz,
 // 10 Hz wide. The typical band holds no tone, only what lies between tones: the 8-bit
 // encoding's small errors, a codec's or a recording's noise, the overtones of the waveforms;
-// a converter that keeps the whole band keeps that to the top. 1000 when it does. Resamplers
+// a converter that keeps the whole band keeps that to the top: 1000 alone then. Resamplers
 // cut at 91 % (libsoxr's default), 95 % (sox's), 97 % of the band, and where they cut, the
 // tones of codes above are all but lost, but for their starts, ends and small errors below.
-double bandedge(const std::vector<float> &heard)
+// A few tones in the cut's fall hide where it lies: where the top 10 Hz hold a hundredth of
+// the typical band or less but no edge shows, 1000 and every edge a resampler cuts at.
+std::vector<double> bandedges(const std::vector<float> &heard)
 {
     const std::vector<double> power = bandpowers(heard);
     std::vector<double> typical(power.begin() + 10, power.begin() + 80);
     std::nth_element(typical.begin(), typical.begin() + typical.size() / 2, typical.end());
     const double floor = typical[typical.size() / 2];
     if (floor <= 0.0)
-        return sample_rate / 2;
+        return {sample_rate / 2};
     // The first band from 800 Hz up from which the file holds next to nothing to the top.
     for (int band = 80; band < 99; ++band) {
         bool lost = true;
         for (int above = band; above < 99 && lost; ++above)
             lost = power[above] < floor / 300.0;
         if (lost)
-            return band * 10.0;
+            return {band * 10.0};
     }
-    return sample_rate / 2;
+    if (power[99] < floor / 100.0)
+        return {sample_rate / 2, 980.0, 970.0, 950.0, 910.0};
+    return {sample_rate / 2};
 }
 
 // A steep low-pass that keeps the band below `edge` hertz and removes what is above it, to see
@@ -400,10 +408,11 @@ bool solve(std::vector<double> &matrix, std::vector<double> &right, int size)
     return true;
 }
 
-// Measures the channel on the first tones as last decided, leaving out those not trusted. A
-// first measurement (no `earlier` one) finds where the file's band ends; later ones keep it.
+// Measures the channel on the first tones as last decided, leaving out those not trusted, the
+// file's band ending at `edge` hertz; with no `edge`, where it is found to (the first of
+// `edges`, which lists the others it may end at).
 channel measurechannel(const std::vector<float> &samples, const tone_set &set, const std::vector<tone_read> &reads,
-                       double step, const channel *earlier)
+                       double step, const double *edge, std::vector<double> *edges = nullptr)
 {
     channel measured;
     measured.filter[filter_half] = 1.0;
@@ -429,16 +438,19 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
         if (reads[t].code != 0)
             taught_bands[static_cast<std::size_t>(foldedfrequency(reads[t].code) / filter_resolution)] = true;
     }
-    if (earlier != nullptr) {
-        measured.band_edge = earlier->band_edge;
+    if (edge != nullptr) {
+        measured.edge = *edge;
     } else {
-        const double edge = bandedge(heard);
-        if (edge < sample_rate / 2)
-            // A resampler's edge falls over the few tens of hertz below where nothing is left:
-            // seen through a low-pass a little below, the tones of codes in the fall are about
-            // as faint as such a file holds them; the channel's filter does the rest.
-            measured.band_edge = bandedgefilter(edge - 10.0);
+        std::vector<double> found = bandedges(heard);
+        measured.edge = found.front();
+        if (edges != nullptr)
+            *edges = std::move(found);
     }
+    if (measured.edge < sample_rate / 2)
+        // A resampler's edge falls over the few tens of hertz below where nothing is left:
+        // seen through a low-pass a little below, the tones of codes in the fall are about
+        // as faint as such a file holds them; the channel's filter does the rest.
+        measured.band_edge = bandedgefilter(measured.edge - 10.0);
     if (!measured.band_edge.empty()) {
         const int half = static_cast<int>(measured.band_edge.size() / 2);
         const std::vector<float> cut = filtered(sent.data(), count, measured.band_edge);
@@ -644,8 +656,9 @@ struct reading {
     double decided = 0.0;     // the share of the sound's energy the decided codes match
 };
 
-// Reads the tones of `layout`, its origin where the first sounding tone starts.
-reading readtones(const std::vector<float> &samples, grid layout)
+// Reads the tones of `layout`, its origin where the first sounding tone starts, in the waveform
+// that matches them best, or in `waveform`.
+reading readtones(const std::vector<float> &samples, grid layout, const char *waveform = nullptr)
 {
     reading read;
     read.layout = layout;
@@ -655,15 +668,31 @@ reading readtones(const std::vector<float> &samples, grid layout)
     layout.origin -= std::floor(layout.origin / read.tone_length + 1.0 - tuning::leading_delay_share) * read.tone_length;
     const int tones = std::max(1, static_cast<int>(std::lround((samples.size() - layout.origin) / read.tone_length)));
 
-    const tone_set set = choosewaveform(samples, layout, tones, read.waveform);
+    const tone_set set = choosewaveform(samples, layout, tones, waveform, read.waveform);
     read.reads = firstpass(samples, set, layout, tones);
     read.step = straighten(read.reads, layout.step, samples_per_tone);
     // Decided by likelihood twice: the second time through a channel measured on the first's
-    // decisions, which hold the tones a converter cut as they were sent.
-    const channel first_guess = measurechannel(samples, set, read.reads, read.step, nullptr);
-    secondpass(samples, set, first_guess, read.step, 1e300, read.reads);
-    const channel through = measurechannel(samples, set, read.reads, read.step, &first_guess);
-    secondpass(samples, set, through, read.step, 10.0 * tuning::decided_margin, read.reads);
+    // decisions, which hold the tones a converter cut as they were sent. Where the file's band
+    // may end at several edges, each is tried, and the one whose codes match the most of the
+    // sound is kept.
+    const std::vector<tone_read> first_reads = read.reads;
+    std::vector<double> edges;
+    double best_matched = -1.0;
+    for (std::size_t e = 0; e == 0 || e < edges.size(); ++e) {
+        std::vector<tone_read> reads = first_reads;
+        const channel first_guess = e == 0 ? measurechannel(samples, set, reads, read.step, nullptr, &edges)
+                                           : measurechannel(samples, set, reads, read.step, &edges[e]);
+        secondpass(samples, set, first_guess, read.step, 1e300, reads);
+        const channel through = measurechannel(samples, set, reads, read.step, &first_guess.edge);
+        secondpass(samples, set, through, read.step, 10.0 * tuning::decided_margin, reads);
+        double matched = 0.0;
+        for (const tone_read &tone : reads)
+            matched += tone.explained;
+        if (matched > best_matched) {
+            best_matched = matched;
+            read.reads = std::move(reads);
+        }
+    }
 
     // What a sounding tone holds: the middle of the energies of the tones decided as codes.
     std::vector<double> sounding;
@@ -729,9 +758,25 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // Where the reading leaves doubt (the grid's length may be a tone's piece, or the few
     // tones of a short file fit any length's grid), every length's tones are matched against
     // the codes' and the likeliest is read too; taken when it reads the sound better, or, a
-    // whole multiple of the first, about as well. Then the library's clock, and the first
-    // tone's start 32 ms either side, each kept where it reads better.
+    // whole multiple of the first, about as well. Then the library's clock, the first tone's
+    // start 32 ms either side, and the other waveforms, each kept where it reads better.
     reading best = readtones(samples, layout);
+    // A tone or two agree on starts half their periods apart, and the sound's first rise may
+    // be a resampler's ringing before the first tone: where the codes leave a little of the
+    // sound over, each such start is read too, and the one whose codes match the sound best is
+    // taken if it matches clearly more.
+    if (best.decided < tuning::aligned_reading_share) {
+        reading aligned;
+        for (std::size_t i = 0; i < std::min<std::size_t>(layout.other_origins.size(), tuning::most_other_starts); ++i) {
+            grid other = layout;
+            other.origin = layout.other_origins[i];
+            reading tried = readtones(samples, other);
+            if (tried.decided > aligned.decided)
+                aligned = std::move(tried);
+        }
+        if (aligned.decided > best.decided + tuning::other_start_gain)
+            best = std::move(aligned);
+    }
     if (indoubt(best)) {
         const int tenths = likeliestlength(samples, layout);
         grid other;
@@ -762,11 +807,36 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             if (tried.waveform == best.waveform && tried.decided > best.decided)
                 best = std::move(tried);
         }
+        // Or the waveform chosen on the first tones is not the file's: a converter that cut
+        // the fundamentals of a square's tones leaves overtones much like another waveform's.
+        const grid settled = best.layout;
+        for (const char *waveform : waveform_names) {
+            if (!indoubt(best))
+                break;
+            if (waveform == best.waveform)
+                continue;
+            reading tried = readtones(samples, settled, waveform);
+            if (tried.decided > best.decided)
+                best = std::move(tried);
+        }
     }
     const std::vector<tone_read> &reads = best.reads;
     // Codes that match less of the sound than noise as strong as the tones leaves them read
     // a grid that is not the file's: no character of it is decided.
-    const bool unsure = best.decided < tuning::least_decided_share;
+    bool unsure = best.decided < tuning::least_decided_share;
+    // Nor where the decided codes leave much of their tones over in a clean file: its text's
+    // end, the last tone, is near silence, so no noise took the rest; the codes do not fit.
+    if (best.decided < tuning::sure_reading_share && reads.size() > 1 && reads.back().code == 0 &&
+        reads.back().energy < tuning::clean_end_share * best.loud) {
+        double left = 0.0, energy = 0.0;
+        for (const tone_read &read : reads) {
+            if (read.code != 0 && read.trusted) {
+                left += std::max(0.0, read.energy - read.explained);
+                energy += read.energy;
+            }
+        }
+        unsure = unsure || left > tuning::misfit_share * energy;
+    }
 
     result.tenths = best.layout.tenths;
     result.waveform = best.waveform;

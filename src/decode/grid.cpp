@@ -346,6 +346,7 @@ struct candidate {
     double step = 2.0;
     double origin = 0.0;
     double matched = -1.0; // the share of the sound its tones' sines match
+    std::vector<double> other_shifts; // from `origin` to other starts the phases agree on as well
     std::vector<double> starts;
     std::vector<tone_fit> fits;
 };
@@ -585,16 +586,21 @@ double aligntones(const std::vector<float> &samples, candidate &tried, double re
         wanted -= tone;
     if (wanted < -tone / 2)
         wanted += tone;
-    double chosen = 0.0;
-    double nearest = 1e300;
+    std::vector<double> agreeing;
     for (std::size_t i = 0; i < shifts; ++i) {
         const bool peak = (i == 0 || best_agreement[i] >= best_agreement[i - 1]) &&
                           (i + 1 == shifts || best_agreement[i] >= best_agreement[i + 1]);
-        const double shift = -reach + shift_step * static_cast<double>(i);
-        if (peak && best_agreement[i] >= 0.95 * best && std::fabs(shift - wanted) < nearest) {
-            nearest = std::fabs(shift - wanted);
-            chosen = shift;
-        }
+        if (peak && best_agreement[i] >= 0.95 * best)
+            agreeing.push_back(-reach + shift_step * static_cast<double>(i));
+    }
+    std::stable_sort(agreeing.begin(), agreeing.end(), [&](double a, double b) { return std::fabs(a - wanted) < std::fabs(b - wanted); });
+    const double chosen = agreeing.empty() ? 0.0 : agreeing.front();
+    // Farther than a few samples from where the sound starts: a resampler's ringing before the
+    // first tone moves that start by a few milliseconds, but not by half a period.
+    tried.other_shifts.clear();
+    for (std::size_t i = 1; i < agreeing.size(); ++i) {
+        if (std::fabs(agreeing[i] - chosen) > 0.002 * work_rate)
+            tried.other_shifts.push_back(agreeing[i] - chosen);
     }
     tried.origin += chosen;
     tried.step *= 1.0 + best_clock;
@@ -726,7 +732,10 @@ bool findgrid(const std::vector<float> &samples, grid &found, int tenths_wanted)
         clockfromphases(samples, best, 0.02 * steadyof(best));
         placetones(best, sound, reach);
     }
+    const std::vector<double> other_shifts = best.other_shifts;
     aligntones(samples, best, 0.002 * work_rate, 1e-4, sound);
+    for (double shift : other_shifts)
+        found.other_origins.push_back(best.origin + shift);
     found.tenths = best.tenths;
     found.step = best.step;
     found.origin = best.origin;

@@ -3,6 +3,8 @@
 // note says otherwise.
 #pragma once
 
+#include <cstddef>
+
 namespace wavcreate::tuning {
 
 // A clock differs from 2000 per second by at most this fraction: sound cards differ by a
@@ -38,6 +40,22 @@ constexpr double sure_reading_share = 0.9;
 // Below this share of the sound matched by the decided codes, the reading is not the file's
 // (noise as strong as the tones leaves the codes half of it).
 constexpr double least_decided_share = 0.35;
+
+// The most other first starts, where the tones' phases agree about as well as at the grid's,
+// that are read too; only where the decided codes match less than this share of the sound (a
+// clean conversion read at its tones' starts matches 99.5 % and more). One is taken where its
+// codes match this share of the sound more: a start half a period off costs a few percent, a
+// room or noise move the share by a few hundredths of one.
+constexpr std::size_t most_other_starts = 8;
+constexpr double aligned_reading_share = 0.99;
+constexpr double other_start_gain = 0.005;
+
+// A reading in doubt whose decided codes leave over this share of their tones' energy or more,
+// where the silent tone at the text's end holds less than the second share of a sounding
+// tone's, does not fit a clean file's tones: none of it is decided. A square whose top band a
+// resampler cut leaves a few percent over, and noise or a room's ringing fill the silent tone.
+constexpr double misfit_share = 0.1;
+constexpr double clean_end_share = 0.01;
 
 // How many seconds of sound the candidate tone lengths are compared over.
 constexpr double compare_seconds = 8.0;
