@@ -826,16 +826,19 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     bool unsure = best.decided < tuning::least_decided_share;
     // Nor where the decided codes leave much of their tones over in a clean file: its text's
     // end, the last tone, is near silence, so no noise took the rest; the codes do not fit.
+    // But for a single tone, whose clock is the library's: one a little off leaves as much.
     if (best.decided < tuning::sure_reading_share && reads.size() > 1 && reads.back().code == 0 &&
         reads.back().energy < tuning::clean_end_share * best.loud) {
         double left = 0.0, energy = 0.0;
+        int decided = 0;
         for (const tone_read &read : reads) {
             if (read.code != 0 && read.trusted) {
                 left += std::max(0.0, read.energy - read.explained);
                 energy += read.energy;
+                ++decided;
             }
         }
-        unsure = unsure || left > tuning::misfit_share * energy;
+        unsure = unsure || (decided > 1 && left > tuning::misfit_share * energy);
     }
 
     result.tenths = best.layout.tenths;
