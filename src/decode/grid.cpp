@@ -595,8 +595,8 @@ double aligntones(const std::vector<float> &samples, candidate &tried, double re
     }
     std::stable_sort(agreeing.begin(), agreeing.end(), [&](double a, double b) { return std::fabs(a - wanted) < std::fabs(b - wanted); });
     const double chosen = agreeing.empty() ? 0.0 : agreeing.front();
-    // Farther than a few samples from where the sound starts: a resampler's ringing before the
-    // first tone moves that start by a few milliseconds, but not by half a period.
+    // The others, for a reading to choose from, but for those within 2 ms, where the sound's
+    // start tells: a resampler's ringing before a first tone it removed moves it by some 10 ms.
     tried.other_shifts.clear();
     for (std::size_t i = 1; i < agreeing.size(); ++i) {
         if (std::fabs(agreeing[i] - chosen) > 0.002 * work_rate)

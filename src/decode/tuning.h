@@ -44,8 +44,8 @@ constexpr double least_decided_share = 0.35;
 // The most other first starts, where the tones' phases agree about as well as at the grid's,
 // that are read too; only where the decided codes match less than this share of the sound (a
 // clean conversion read at its tones' starts matches 99.5 % and more). One is taken where its
-// codes match this share of the sound more: a start half a period off costs a few percent, a
-// room or noise move the share by a few hundredths of one.
+// codes match this share of the sound more: a start half a period off costs a few percent; in
+// a room or under noise, starts the phases agree on differ by a few hundredths of a percent.
 constexpr std::size_t most_other_starts = 8;
 constexpr double aligned_reading_share = 0.99;
 constexpr double other_start_gain = 0.005;
