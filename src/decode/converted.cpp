@@ -672,13 +672,13 @@ reading readtones(const std::vector<float> &samples, grid layout, const char *wa
     read.reads = firstpass(samples, set, layout, tones);
     read.step = straighten(read.reads, layout.step, samples_per_tone);
     // Decided by likelihood twice: the second time through a channel measured on the first's
-    // decisions, which hold the tones a converter cut as they were sent. Where the file's band
-    // may end at several edges, each is tried, and the one whose codes match the most of the
-    // sound is kept.
+    // decisions, which hold the tones a converter cut as they were sent. Where a file of few
+    // tones may end its band at several edges, each is tried, and the one whose codes match the
+    // most of the sound is kept.
     const std::vector<tone_read> first_reads = read.reads;
     std::vector<double> edges;
     double best_matched = -1.0;
-    for (std::size_t e = 0; e == 0 || e < edges.size(); ++e) {
+    for (std::size_t e = 0; e == 0 || (e < edges.size() && static_cast<std::size_t>(tones) <= tuning::few_tones); ++e) {
         std::vector<tone_read> reads = first_reads;
         const channel first_guess = e == 0 ? measurechannel(samples, set, reads, read.step, nullptr, &edges)
                                            : measurechannel(samples, set, reads, read.step, &edges[e]);
@@ -755,17 +755,12 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         result.error = "not a file of tones: no tone length from 1 to 40 tenths matches its sound";
         return false;
     }
-    // Where the reading leaves doubt (the grid's length may be a tone's piece, or the few
-    // tones of a short file fit any length's grid), every length's tones are matched against
-    // the codes' and the likeliest is read too; taken when it reads the sound better, or, a
-    // whole multiple of the first, about as well. Then the library's clock, the first tone's
-    // start 32 ms either side, and the other waveforms, each kept where it reads better.
     reading best = readtones(samples, layout);
     // A tone or two agree on starts half their periods apart, and the sound's first rise may
-    // be a resampler's ringing before the first tone: where the codes leave a little of the
-    // sound over, each such start is read too, and the one whose codes match the sound best is
-    // taken if it matches clearly more.
-    if (best.decided < tuning::aligned_reading_share) {
+    // be a resampler's ringing before the first tone: where a file's few tones leave a little
+    // of the sound over, each such start is read too, and the one whose codes match the sound
+    // best is taken if it matches clearly more.
+    if (best.decided < tuning::aligned_reading_share && best.reads.size() <= tuning::few_tones) {
         reading aligned;
         for (std::size_t i = 0; i < std::min<std::size_t>(layout.other_origins.size(), tuning::most_other_starts); ++i) {
             grid other = layout;
@@ -777,6 +772,11 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         if (aligned.decided > best.decided + tuning::other_start_gain)
             best = std::move(aligned);
     }
+    // Where the reading leaves doubt (the grid's length may be a tone's piece, or the few
+    // tones of a short file fit any length's grid), every length's tones are matched against
+    // the codes' and the likeliest is read too; taken when it reads the sound better, or, a
+    // whole multiple of the first, about as well. Then the library's clock, the first tone's
+    // start 32 ms either side, and the other waveforms, each kept where it reads better.
     if (indoubt(best)) {
         const int tenths = likeliestlength(samples, layout);
         grid other;
@@ -807,11 +807,11 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             if (tried.waveform == best.waveform && tried.decided > best.decided)
                 best = std::move(tried);
         }
-        // Or the waveform chosen on the first tones is not the file's: a converter that cut
+        // Or the waveform chosen on a few first tones is not the file's: a converter that cut
         // the fundamentals of a square's tones leaves overtones much like another waveform's.
         const grid settled = best.layout;
         for (const char *waveform : waveform_names) {
-            if (!indoubt(best))
+            if (!indoubt(best) || best.reads.size() > tuning::few_tones)
                 break;
             if (waveform == best.waveform)
                 continue;

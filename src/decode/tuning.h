@@ -41,6 +41,12 @@ constexpr double sure_reading_share = 0.9;
 // (noise as strong as the tones leaves the codes half of it).
 constexpr double least_decided_share = 0.35;
 
+// A file of this many tones or fewer may hide its band's edge, agree on several first starts
+// and show its waveform poorly: it alone is read at each edge resamplers cut at, from each
+// such start and in each waveform. A longer file shows them on its own, and is not read
+// dozens of times over.
+constexpr std::size_t few_tones = 16;
+
 // The most other first starts, where the tones' phases agree about as well as at the grid's,
 // that are read too; only where the decided codes match less than this share of the sound (a
 // clean conversion read at its tones' starts matches 99.5 % and more). One is taken where its
