@@ -48,6 +48,9 @@ void rendercode(int code, int tenths, const char *waveform, std::vector<float> &
 
 // ---- Arithmetic on the sound
 
+// The modified Bessel function of the first kind and order 0, for Kaiser windows.
+double besseli0(double x);
+
 float dot(const float *a, const float *b, int count);
 double dotd(const double *a, const double *b, int count);
 

@@ -50,6 +50,28 @@ struct input_read {
     work_signal work;
 };
 
+// Mends, as a file streams, the samples a converter clipped at full scale: each stretch of the
+// file is fitted with a sound of the tones' band on the samples around its clipped ones, which
+// are taken from the fit.
+struct clip_mender {
+    bool active = false;
+    double model_per_sample = 0.0;
+    std::size_t margin = 0;  // file samples of context either side of a stretch
+    std::size_t stretch = 0; // file samples mended at a time
+    std::size_t done = 0;    // of `held`, those already handed on
+    std::vector<float> held;
+    std::vector<unsigned char> clipped; // of `held`, those at full scale
+};
+
+// Starts mending a file of `rate` frames a second; `clips` where its samples can be cut off at
+// full scale (integers).
+void startmending(clip_mender &mender, double rate, bool clips);
+
+// Takes `count` samples, `clipped` marking those at full scale, and hands on to `out` those it
+// has mended; with none (`count` 0), all it still holds.
+void mendclipping(clip_mender &mender, const float *in, const unsigned char *clipped, std::size_t count,
+                  std::vector<float> &out);
+
 // Reads `input` to its end in blocks. A RIFF/WAVE file of the library's own kind is read by
 // its chunks here, whatever its size fields say; anything else goes through libsndfile and is
 // taken to work_rate as it streams.

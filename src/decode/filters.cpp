@@ -19,17 +19,6 @@ constexpr int kernel_phases = 256;
 constexpr double kernel_cutoff = 0.27; // cycles per work sample: 1080 Hz
 constexpr double kernel_beta = 7.0;    // Kaiser window: side lobes near -70 dB
 
-double besseli0(double x)
-{
-    double sum = 1.0;
-    double term = 1.0;
-    for (int k = 1; k < 32; ++k) {
-        term *= (x / (2.0 * k)) * (x / (2.0 * k));
-        sum += term;
-    }
-    return sum;
-}
-
 const std::vector<float> &interpolationkernel()
 {
     static const std::vector<float> taps = [] {
@@ -55,6 +44,17 @@ const std::vector<float> &interpolationkernel()
 }
 
 } // namespace
+
+double besseli0(double x)
+{
+    double sum = 1.0;
+    double term = 1.0;
+    for (int k = 1; k < 32; ++k) {
+        term *= (x / (2.0 * k)) * (x / (2.0 * k));
+        sum += term;
+    }
+    return sum;
+}
 
 // Where the compiler can, a copy for processors with AVX2 as well, chosen when the program
 // starts: the matching is most of the decoder's work.

@@ -241,6 +241,33 @@ void resample(resampler &rate, const float *in, std::size_t count, std::vector<f
     }
 }
 
+// The largest sample a file of integers holds, as libsndfile scales it (the smallest is -1):
+// false for a file of floats or a codec's, whose sound is not cut off at full scale.
+bool fullscale(int format, float &top)
+{
+    int bits = 0;
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        bits = 8;
+        break;
+    case SF_FORMAT_PCM_16:
+        bits = 16;
+        break;
+    case SF_FORMAT_PCM_24:
+        bits = 24;
+        break;
+    case SF_FORMAT_PCM_32:
+        bits = 32;
+        break;
+    default:
+        return false;
+    }
+    // Dither after the cut leaves the samples cut off a step or two short of it.
+    top = static_cast<float>(1.0 - 4.0 * std::ldexp(1.0, 1 - bits));
+    return true;
+}
+
 // A sample beyond a thousand times full scale is no sound a converter makes.
 bool damaged(float sample) { return !std::isfinite(sample) || std::fabs(sample) > 1000.0f; }
 
@@ -330,20 +357,30 @@ bool readsound(byte_source &source, work_signal &work, std::string &error)
     resampler rate;
     if (!startresampler(rate, info.samplerate, error))
         return false;
+    float top = 0.0f;
+    const bool clips = fullscale(info.format, top);
+    clip_mender mender;
+    startmending(mender, info.samplerate, clips);
     // A file tells its length: room for all of its sound at once, and no more.
     if (source.seekable && info.frames > 0)
         work.samples.reserve(static_cast<std::size_t>(std::ceil(info.frames * rate.ratio)) + 1024);
     constexpr sf_count_t block_frames = 4096;
     std::vector<float> frames(static_cast<std::size_t>(block_frames) * info.channels);
     std::vector<float> mono(static_cast<std::size_t>(block_frames));
+    std::vector<unsigned char> clipped(static_cast<std::size_t>(block_frames));
+    std::vector<float> mended;
     long long frames_read = 0;
     sf_count_t count;
     while ((count = sf_readf_float(handle, frames.data(), block_frames)) > 0) {
         for (sf_count_t f = 0; f < count; ++f) {
             const float *frame = &frames[static_cast<std::size_t>(f * info.channels)];
             float sum = frame[0];
-            for (int c = 1; c < info.channels; ++c)
+            bool at_full_scale = frame[0] >= top || frame[0] <= -top;
+            for (int c = 1; c < info.channels; ++c) {
                 sum += frame[c];
+                at_full_scale = at_full_scale || frame[c] >= top || frame[c] <= -top;
+            }
+            clipped[static_cast<std::size_t>(f)] = clips && at_full_scale;
             // One damaged channel makes their sum damaged too: one test for the frame.
             if (damaged(sum)) {
                 ++work.damaged_samples;
@@ -357,8 +394,13 @@ bool readsound(byte_source &source, work_signal &work, std::string &error)
             error = longestinput();
             return false;
         }
-        resample(rate, mono.data(), static_cast<std::size_t>(count), work.samples);
+        mendclipping(mender, mono.data(), clipped.data(), static_cast<std::size_t>(count), mended);
+        if (!mended.empty())
+            resample(rate, mended.data(), mended.size(), work.samples);
     }
+    mendclipping(mender, nullptr, nullptr, 0, mended);
+    if (!mended.empty())
+        resample(rate, mended.data(), mended.size(), work.samples);
     resample(rate, nullptr, 0, work.samples);
     if (source.error != 0) {
         error = std::strerror(source.error);
