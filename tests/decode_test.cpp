@@ -203,6 +203,7 @@ struct conversion {
     double snr;   // 0: no noise; else at the library's rate, not resampled
     bool band_cut;
     int format;   // written at 48 kHz
+    double level = 0.6; // of full scale; a square at 1 overshoots it by half, and is clipped
 };
 
 // Each case fails on a fault one can name: a tone length taken longest first (the one
@@ -211,7 +212,8 @@ struct conversion {
 // (the cut band), a grid found by sound starts alone (the noisy file), a code's frequency
 // left out of the clock's search (the euro sign's 32 Hz), a tone length taken from the grid
 // alone (the square's slow tones, whose edges a sine fits best in pieces; a few long tones,
-// which fit every length's grid).
+// which fit every length's grid, a square whose overshoot is clipped where the file's samples
+// end, its tones' peaks taken away).
 const conversion conversions[] = {
     {"sine", "Hello, world! 0123 XYZ", 5, "sine", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"square", "Hello, world! 0123 XYZ", 3, "square", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
@@ -229,6 +231,7 @@ const conversion conversions[] = {
     {"euro_32_Hz", "Price: 5\x80 or 7\x80, said the fox", 5, "sine", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"slow_square", "\xc8`x\xc0}\x9f?=\xff\xa2", 3, "square", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"few_long_tones", "Q\xdd\x9e\xb0", 40, "sawtooth", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+    {"clipped_square", "\x91\xdf'X\xe9\x95\xa4\xb3[x[\xd3X", 5, "square", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0},
 };
 
 class Converted : public ::testing::TestWithParam<conversion> {};
@@ -247,10 +250,10 @@ TEST_P(Converted, ComesBackWholeAndSure)
     } else {
         samples = resampled(samples, c.clock);
     }
-    // 40 ms of silence in front, and the level at 60 %.
+    // 40 ms of silence in front.
     std::vector<float> converted(static_cast<std::size_t>(0.04 * rate), 0.0f);
     for (float sample : samples)
-        converted.push_back(0.6f * sample);
+        converted.push_back(static_cast<float>(c.level) * sample);
     temp_dir dir;
     const auto result = decodedfile(write_sound(dir, "converted", c.format, rate, converted));
 
