@@ -717,6 +717,13 @@ reading readtones(const std::vector<float> &samples, grid layout, const char *wa
     return read;
 }
 
+// Whether two tones may be pieces of one longer tone: the same code, or a code and its
+// negative, which is what the rest of a tone half a period on reads as.
+bool piecesofone(int code, int next)
+{
+    return code == next || (code != 0 && signedcode(code) == -signedcode(next));
+}
+
 // Whether another tone length might read the file better: the codes leave much of the sound
 // unmatched, some tones were not decided, or the codes come in runs of two or more, as tones
 // cut in pieces do.
@@ -731,7 +738,7 @@ bool indoubt(const reading &read)
     for (int times = 2; times * read.layout.tenths <= max_tenths; ++times) {
         bool runs = read.reads.size() >= static_cast<std::size_t>(times);
         for (std::size_t k = 0; k < read.reads.size() && runs; ++k)
-            runs = read.reads[k].code == read.reads[k - k % times].code;
+            runs = piecesofone(read.reads[k - k % times].code, read.reads[k].code);
         if (runs)
             return true;
     }
@@ -784,6 +791,21 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             reading tried = readtones(samples, other);
             const bool multiple = tenths % layout.tenths == 0;
             if (tried.decided > best.decided || (multiple && tried.decided >= tuning::longer_reading_share * best.decided))
+                best = std::move(tried);
+        }
+        // Or the grid's length is the file's, and its pieces read better only at the clock they
+        // measured, which a tone or two cannot show whole: read it again at that clock.
+        if (best.layout.tenths != layout.tenths && layout.tenths % best.layout.tenths == 0) {
+            grid whole = layout;
+            whole.step = best.step;
+            for (const tone_read &piece : best.reads) {
+                if (piece.code != 0) {
+                    whole.origin = piece.start;
+                    break;
+                }
+            }
+            reading tried = readtones(samples, whole);
+            if (tried.decided >= tuning::longer_reading_share * best.decided)
                 best = std::move(tried);
         }
         // Or the grid's clock misleads, found on tones a room smeared: the library's, too.
