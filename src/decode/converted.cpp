@@ -846,11 +846,12 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // Codes that match less of the sound than noise as strong as the tones leaves them read
     // a grid that is not the file's: no character of it is decided.
     bool unsure = best.decided < tuning::least_decided_share;
-    // Nor where the decided codes leave much of their tones over in a clean file: its text's
-    // end, the last tone, is near silence, so no noise took the rest; the codes do not fit.
-    // But for a single tone, whose clock is the library's: one a little off leaves as much.
-    if (best.decided < tuning::sure_reading_share && reads.size() > 1 && reads.back().code == 0 &&
-        reads.back().energy < tuning::clean_end_share * best.loud) {
+    // Nor where the decided codes leave much of their tones over, several times the share of a
+    // tone that the text's closing silent tone holds: noise fills that silence as much as it
+    // fills the tones, and a room rings into it, but codes that do not fit (read from a start a
+    // period off, or in another waveform) leave their misfit in the tones alone. But for a
+    // single tone, whose clock is the library's: one a little off leaves as much.
+    if (best.decided < tuning::sure_reading_share && reads.size() > 1 && reads.back().code == 0) {
         double left = 0.0, energy = 0.0;
         int decided = 0;
         for (const tone_read &read : reads) {
@@ -860,7 +861,8 @@ bool decodeconverted(const work_signal &work, decode_result &result)
                 ++decided;
             }
         }
-        unsure = unsure || (decided > 1 && left > tuning::misfit_share * energy);
+        const double silence = best.loud > 0.0 ? reads.back().energy / best.loud : 1.0;
+        unsure = unsure || (decided > 1 && left > std::max(tuning::misfit_share, tuning::misfit_over_silence * silence) * energy);
     }
 
     result.tenths = best.layout.tenths;

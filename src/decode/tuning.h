@@ -57,11 +57,13 @@ constexpr double aligned_reading_share = 0.99;
 constexpr double other_start_gain = 0.005;
 
 // A reading in doubt whose decided codes leave over this share of their tones' energy or more,
-// where the silent tone at the text's end holds less than the second share of a sounding
-// tone's, does not fit a clean file's tones: none of it is decided. A square whose top band a
-// resampler cut leaves a few percent over, and noise or a room's ringing fill the silent tone.
+// and this many times the share of a sounding tone's that the silent tone at the text's end
+// holds, does not fit the file's tones: none of it is decided. A square whose top band a
+// resampler cut leaves a few percent over; noise leaves as much over as it puts into the
+// silent tone (at most twice as much, measured), a room's ringing less; a start a period off
+// leaves ten to thirty times as much.
 constexpr double misfit_share = 0.1;
-constexpr double clean_end_share = 0.01;
+constexpr double misfit_over_silence = 2.5;
 
 // How many seconds of sound the candidate tone lengths are compared over.
 constexpr double compare_seconds = 8.0;
