@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace wavcreate {
 
@@ -357,7 +358,7 @@ bool readsound(byte_source &source, work_signal &work, std::string &error)
     resampler rate;
     if (!startresampler(rate, info.samplerate, error))
         return false;
-    float top = 0.0f;
+    float top = std::numeric_limits<float>::infinity();
     const bool clips = fullscale(info.format, top);
     clip_mender mender;
     startmending(mender, info.samplerate, clips);
@@ -380,7 +381,7 @@ bool readsound(byte_source &source, work_signal &work, std::string &error)
                 sum += frame[c];
                 at_full_scale = at_full_scale || frame[c] >= top || frame[c] <= -top;
             }
-            clipped[static_cast<std::size_t>(f)] = clips && at_full_scale;
+            clipped[static_cast<std::size_t>(f)] = at_full_scale;
             // One damaged channel makes their sum damaged too: one test for the frame.
             if (damaged(sum)) {
                 ++work.damaged_samples;

@@ -60,8 +60,8 @@ constexpr double other_start_gain = 0.005;
 // and this many times the share of a sounding tone's that the silent tone at the text's end
 // holds, does not fit the file's tones: none of it is decided. A square whose top band a
 // resampler cut leaves a few percent over; noise leaves as much over as it puts into the
-// silent tone (at most twice as much, measured), a room's ringing less; a start a period off
-// leaves ten to thirty times as much.
+// silent tone (at most twice as much, measured); codes read from a start a period off, or
+// misread through a room's smearing, three to thirty times as much.
 constexpr double misfit_share = 0.1;
 constexpr double misfit_over_silence = 2.5;
 
