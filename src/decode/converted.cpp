@@ -818,7 +818,8 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         }
         // Or the first tone's start is off by the 32 ms after which every code's phase is all
         // but the same again (2000 / 31 samples), where the grid's alignment may settle. Such a
-        // start reads the same waveform: one that reads another is a room's ringing matched.
+        // start reads the same waveform, unless its codes match the sound as a clean file's do:
+        // another waveform matched less well is a room's ringing.
         const grid aligned = best.layout;
         for (const double side : {-1.0, 1.0}) {
             if (!indoubt(best))
@@ -826,7 +827,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             grid shifted = aligned;
             shifted.origin += side * sample_rate / frequency_multiplier * shifted.step;
             reading tried = readtones(samples, shifted);
-            if (tried.waveform == best.waveform && tried.decided > best.decided)
+            if ((tried.waveform == best.waveform || tried.decided >= tuning::aligned_reading_share) && tried.decided > best.decided)
                 best = std::move(tried);
         }
         // Or the waveform chosen on a few first tones is not the file's: a converter that cut
