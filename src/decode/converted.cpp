@@ -717,13 +717,6 @@ reading readtones(const std::vector<float> &samples, grid layout, const char *wa
     return read;
 }
 
-// Whether two tones may be pieces of one longer tone: the same code, or a code and its
-// negative, which is what the rest of a tone half a period on reads as.
-bool piecesofone(int code, int next)
-{
-    return code == next || (code != 0 && signedcode(code) == -signedcode(next));
-}
-
 // Whether another tone length might read the file better: the codes leave much of the sound
 // unmatched, some tones were not decided, or the codes come in runs of two or more, as tones
 // cut in pieces do.
@@ -738,7 +731,7 @@ bool indoubt(const reading &read)
     for (int times = 2; times * read.layout.tenths <= max_tenths; ++times) {
         bool runs = read.reads.size() >= static_cast<std::size_t>(times);
         for (std::size_t k = 0; k < read.reads.size() && runs; ++k)
-            runs = piecesofone(read.reads[k - k % times].code, read.reads[k].code);
+            runs = read.reads[k].code == read.reads[k - k % times].code;
         if (runs)
             return true;
     }
