@@ -51,6 +51,11 @@ void rendercode(int code, int tenths, const char *waveform, std::vector<float> &
 // The modified Bessel function of the first kind and order 0, for Kaiser windows.
 double besseli0(double x);
 
+// Solves the banded symmetric positive system in place (Cholesky): `band` holds, for each row
+// i, the entries (i, i - d) for d = 0 to width - 1; a width of `size` is a full matrix. False
+// where the system is not positive.
+bool solvebanded(std::vector<double> &band, std::vector<double> &right, int size, int width);
+
 float dot(const float *a, const float *b, int count);
 double dotd(const double *a, const double *b, int count);
 

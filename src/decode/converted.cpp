@@ -376,38 +376,6 @@ std::vector<double> bandedgefilter(double edge)
     return lowpassfilter(edge - 5.0, 170);
 }
 
-// Solves the symmetric positive system `matrix` x = `right` in place (Cholesky).
-bool solve(std::vector<double> &matrix, std::vector<double> &right, int size)
-{
-    for (int i = 0; i < size; ++i) {
-        for (int j = 0; j <= i; ++j) {
-            double sum = matrix[i * size + j];
-            for (int k = 0; k < j; ++k)
-                sum -= matrix[i * size + k] * matrix[j * size + k];
-            if (i == j) {
-                if (sum <= 0.0)
-                    return false;
-                matrix[i * size + i] = std::sqrt(sum);
-            } else {
-                matrix[i * size + j] = sum / matrix[j * size + j];
-            }
-        }
-    }
-    for (int i = 0; i < size; ++i) {
-        double sum = right[i];
-        for (int k = 0; k < i; ++k)
-            sum -= matrix[i * size + k] * right[k];
-        right[i] = sum / matrix[i * size + i];
-    }
-    for (int i = size - 1; i >= 0; --i) {
-        double sum = right[i];
-        for (int k = i + 1; k < size; ++k)
-            sum -= matrix[k * size + i] * right[k];
-        right[i] = sum / matrix[i * size + i];
-    }
-    return true;
-}
-
 // Measures the channel on the first tones as last decided, leaving out those not trusted, the
 // file's band ending at `edge` hertz; with no `edge`, where it is found to (the first of
 // `edges`, which lists the others it may end at).
@@ -508,13 +476,13 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
     const auto fitwithridge = [&](double ridge) {
         std::vector<double> matrix(static_cast<std::size_t>(filter_taps) * filter_taps);
         for (int i = 0; i < filter_taps; ++i) {
-            for (int j = 0; j < filter_taps; ++j)
-                matrix[i * filter_taps + j] = autocorrelation[std::abs(i - j)];
-            matrix[i * filter_taps + i] += ridge;
+            for (int d = 0; d <= i; ++d)
+                matrix[i * filter_taps + d] = autocorrelation[d];
+            matrix[i * filter_taps] += ridge;
         }
         std::vector<double> taps = heard_by_delay;
         taps[filter_half] += ridge * plain_gain;
-        if (solve(matrix, taps, filter_taps))
+        if (solvebanded(matrix, taps, filter_taps, filter_taps))
             measured.filter = taps;
         // What the filtered tones leave over: |y - h x|^2 = y.y - 2 h.c + h.R.h.
         double left = dotd(y.data(), y.data(), count);

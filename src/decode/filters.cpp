@@ -1,5 +1,5 @@
-// Arithmetic on the sound of a converted file: products, the sound between its samples, and
-// low-pass filters.
+// Arithmetic on the sound of a converted file: products, the sound between its samples,
+// low-pass filters, and the least-squares solver of the channel's and the clipping's fits.
 #include "decode/analysis.h"
 
 #include "entry/genwav.h"
@@ -54,6 +54,42 @@ double besseli0(double x)
         sum += term;
     }
     return sum;
+}
+
+// Solves the banded symmetric positive system in place: `band` holds, for each row i, the
+// entries (i, i - d) for d = 0 to width - 1.
+bool solvebanded(std::vector<double> &band, std::vector<double> &right, int size, int width)
+{
+    for (int i = 0; i < size; ++i) {
+        for (int d = width - 1; d >= 0; --d) {
+            const int j = i - d;
+            if (j < 0)
+                continue;
+            double sum = band[static_cast<std::size_t>(i) * width + d];
+            for (int k = std::max(0, i - width + 1); k < j; ++k)
+                sum -= band[static_cast<std::size_t>(i) * width + (i - k)] * band[static_cast<std::size_t>(j) * width + (j - k)];
+            if (d == 0) {
+                if (sum <= 0.0)
+                    return false;
+                band[static_cast<std::size_t>(i) * width] = std::sqrt(sum);
+            } else {
+                band[static_cast<std::size_t>(i) * width + d] = sum / band[static_cast<std::size_t>(j) * width];
+            }
+        }
+    }
+    for (int i = 0; i < size; ++i) {
+        double sum = right[i];
+        for (int k = std::max(0, i - width + 1); k < i; ++k)
+            sum -= band[static_cast<std::size_t>(i) * width + (i - k)] * right[k];
+        right[i] = sum / band[static_cast<std::size_t>(i) * width];
+    }
+    for (int i = size - 1; i >= 0; --i) {
+        double sum = right[i];
+        for (int k = i + 1; k < std::min(size, i + width); ++k)
+            sum -= band[static_cast<std::size_t>(k) * width + (k - i)] * right[k];
+        right[i] = sum / band[static_cast<std::size_t>(i) * width];
+    }
+    return true;
 }
 
 // Where the compiler can, a copy for processors with AVX2 as well, chosen when the program
