@@ -622,6 +622,7 @@ struct reading {
     std::vector<tone_read> reads;
     double loud = 0.0;        // the middle of the sounding tones' energies
     double decided = 0.0;     // the share of the sound's energy the decided codes match
+    double matched = 0.0;     // the share all tones' likeliest codes match, decided or not
 };
 
 // Reads the tones of `layout`, its origin where the first sounding tone starts, in the waveform
@@ -680,8 +681,10 @@ reading readtones(const std::vector<float> &samples, grid layout, const char *wa
         energy += tone.energy;
         if (tone.trusted)
             read.decided += tone.explained;
+        read.matched += tone.explained;
     }
     read.decided = energy > 0.0 ? read.decided / energy : 0.0;
+    read.matched = energy > 0.0 ? read.matched / energy : 0.0;
     return read;
 }
 
@@ -744,7 +747,8 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // tones of a short file fit any length's grid), every length's tones are matched against
     // the codes' and the likeliest is read too; taken when it reads the sound better, or, a
     // whole multiple of the first, about as well. Then the library's clock, the first tone's
-    // start 32 ms either side, and the other waveforms, each kept where it reads better.
+    // start 32 ms either side, the start where the sound rises, and the other waveforms, each
+    // kept where it reads better.
     if (indoubt(best)) {
         const int tenths = likeliestlength(samples, layout);
         grid other;
@@ -791,6 +795,21 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             if ((tried.waveform == best.waveform || tried.decided >= tuning::aligned_reading_share) && tried.decided > best.decided)
                 best = std::move(tried);
         }
+        // Or a room smeared the tones' phases, on which the grid's start and clock were found,
+        // and the waveform: a room rings on after the sound, never before it, so the first
+        // tone starts where the sound first rises. Read from there at the library's clock, in
+        // each waveform; of waveforms, the one whose codes match the most of the sound, decided
+        // or not, fits the file (a room leaves few tones decided in any).
+        if (indoubt(best)) {
+            grid risen = best.layout;
+            risen.origin = firstsound(samples);
+            risen.step = 2.0;
+            for (const char *waveform : waveform_names) {
+                reading tried = readtones(samples, risen, waveform);
+                if (tried.matched > best.matched)
+                    best = std::move(tried);
+            }
+        }
         // Or the waveform chosen on a few first tones is not the file's: a converter that cut
         // the fundamentals of a square's tones leaves overtones much like another waveform's.
         const grid settled = best.layout;
@@ -800,7 +819,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             if (waveform == best.waveform)
                 continue;
             reading tried = readtones(samples, settled, waveform);
-            if (tried.decided > best.decided)
+            if (tried.matched > best.matched)
                 best = std::move(tried);
         }
     }
