@@ -8,7 +8,7 @@ same place. Prints Markdown tables for the README, one row per conversion and wa
 tone lengths as columns, and how many decodes said "every character decided" (exit 0) with
 a wrong text. Not a test: it takes a long while and needs sox and ffmpeg.
 
-usage: decode_accuracy.py PATH_TO_WAVCREATE [--texts N] [--tenths 3,5,10] [--only NAME,...]
+usage: decode_accuracy.py PATH_TO_WAVCREATE [--texts N] [--tenths 3,5,10] [--channel-tenths 5] [--only "NAME;..."] [--seed N]
 """
 import argparse
 import concurrent.futures
@@ -110,13 +110,14 @@ def main():
     parser.add_argument("--texts", type=int, default=50, help="random texts per cell")
     parser.add_argument("--tenths", default="1,3,5,10,40")
     parser.add_argument("--channel-tenths", default="3,5,10")
-    parser.add_argument("--only", default="", help="comma-separated row names to run")
+    parser.add_argument("--only", default="", help="row names to run, separated by ';' (names hold commas)")
+    parser.add_argument("--seed", type=int, default=1, help="of the random texts")
     args = parser.parse_args()
     tool = os.path.abspath(args.tool)
     tenths_list = [int(t) for t in args.tenths.split(",")]
     channel_tenths = [int(t) for t in args.channel_tenths.split(",")]
-    only = [name for name in args.only.split(",") if name]
-    rng = random.Random(1)
+    only = [name for name in args.only.split(";") if name]
+    rng = random.Random(args.seed)
     texts = ["".join(rng.choice(PRINTABLE) for _ in range(rng.randint(1, 40))) for _ in range(args.texts)]
     rows = [(n, c, None) for n, c in CONVERSIONS]
     jobs = {}
@@ -139,8 +140,8 @@ def main():
             cell[1] += total
             cell[2] += wrong_ok
             cell[3] += 1
-    print(f"{args.texts} random texts of 1 to 40 printable Windows-1252 characters per cell, "
-          f"{sum(len(t) for t in texts)} characters")
+    print(f"{args.texts} random texts of 1 to 40 printable Windows-1252 characters per cell "
+          f"(seed {args.seed}), {sum(len(t) for t in texts)} characters")
     print()
     selected = [r for r in rows if not only or r[0] in only]
     if selected:
