@@ -231,6 +231,7 @@ const conversion conversions[] = {
     {"band_cut", "Hello banana, \xe0 \x9f", 5, "sine", 1.0, 0.0, true, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"euro_32_Hz", "Price: 5\x80 or 7\x80, said the fox", 5, "sine", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"slow_square", "\xc8`x\xc0}\x9f?=\xff\xa2", 3, "square", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+    {"slow_square_fast", "\xc8`x\xc0}\x9f?=\xff\xa2", 5, "square", 1.002, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"few_long_tones", "Q\xdd\x9e\xb0", 40, "sawtooth", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"one_square_slow", "\x83", 5, "square", 0.998, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"clipped_square", "\x91\xdf'X\xe9\x95\xa4\xb3[x[\xd3X", 5, "square", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0},

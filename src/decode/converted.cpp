@@ -758,6 +758,16 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             if (tried.decided > best.decided || (multiple && tried.decided >= tuning::longer_reading_share * best.decided))
                 best = std::move(tried);
         }
+        // Or a longer length whose comb matched nearly as well is the file's.
+        for (const int longer : layout.longer_lengths) {
+            if (!indoubt(best))
+                break;
+            if (longer != best.layout.tenths && findgrid(samples, other, longer)) {
+                reading tried = readtones(samples, other);
+                if (tried.decided > best.decided)
+                    best = std::move(tried);
+            }
+        }
         // Or the grid's length is the file's, and its pieces read better only at the clock they
         // measured, which a tone or two cannot show whole: read it again at that clock.
         if (best.layout.tenths != layout.tenths && layout.tenths % best.layout.tenths == 0) {

@@ -611,6 +611,7 @@ double aligntones(const std::vector<float> &samples, candidate &tried, double re
 
 bool findgrid(const std::vector<float> &samples, grid &found, int tenths_wanted)
 {
+    found = grid{};
     const int shortest = tenths_wanted > 0 ? tenths_wanted : 1;
     const int longest = tenths_wanted > 0 ? tenths_wanted : max_tenths;
     const auto searched = std::min(samples.size(), static_cast<std::size_t>(tuning::grid_search_seconds * work_rate));
@@ -685,6 +686,12 @@ bool findgrid(const std::vector<float> &samples, grid &found, int tenths_wanted)
     }
     if (chosen == nullptr || best_matched <= 0.0)
         return false;
+    for (const candidate &tried : candidates) {
+        const double ratio = std::floor(tonelength(tried.tenths)) / std::floor(tonelength(chosen->tenths));
+        if (tried.tenths > chosen->tenths && std::fabs(ratio - std::round(ratio)) < 0.002 * ratio &&
+            tried.matched >= tuning::longer_length_share * best_matched)
+            found.longer_lengths.push_back(tried.tenths);
+    }
     // The clock is told by tones far apart: long tones are followed over a dozen and more.
     candidate chosen_over_more = *chosen;
     const double tone_length = std::floor(tonelength(chosen->tenths)) * 2.0;
