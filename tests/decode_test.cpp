@@ -214,7 +214,8 @@ struct conversion {
 // alone (the square's slow tones, whose edges a sine fits best in pieces; a few long tones,
 // which fit every length's grid; one square tone 0.2 % slow, whose fifths read as its code and
 // its negative in turn; a square whose overshoot is clipped where the file's samples
-// end, its tones' peaks taken away).
+// end, its tones' peaks taken away), a longer length the comb matched nearly as well left
+// unread (the square's slow tones 0.2 % fast, found in fifths at a clock off the other way).
 const conversion conversions[] = {
     {"sine", "Hello, world! 0123 XYZ", 5, "sine", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"square", "Hello, world! 0123 XYZ", 3, "square", 1.0, 0.0, false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
@@ -465,9 +466,8 @@ TEST(Decode, CodesARoomLeavesMisfitDecideNothing)
 
 // A room turns each frequency's phase its own way, and the grid's start and clock, found on
 // those phases, and the waveform chosen on the first tones may miss: a sawtooth was read as a
-// triangle, a sine from a start 3 samples late, every tone undecided. Read from where the
-// sound first rises, at the library's clock, in the waveform that matches the most, they are
-// whole.
+// triangle, and a sine's tones left undecided, every one. Read from where the sound first
+// rises, at the library's clock, in the waveform that matches the most, they are whole.
 TEST(Decode, ARoomsTonesAreReadFromWhereTheSoundRises)
 {
     const char *text = "\xadK\xce" "e\xcb\xdck\x99\xd9r\xa5\x9f=&o\x84w";
