@@ -672,24 +672,22 @@ bool findgrid(const std::vector<float> &samples, grid &found, int tenths_wanted)
         if (tried.matched == best_matched)
             best_fit = &tried;
     }
-    // A length that cuts the tones in two, three, ... is the best's whole fraction.
-    const auto multiple = [&](const candidate &tried) {
-        const double ratio = std::floor(tonelength(tried.tenths)) / std::floor(tonelength(best_fit->tenths));
+    // A length that cuts the tones in two, three, ... is the longer one's whole fraction.
+    const auto multiple = [](const candidate &tried, const candidate &of) {
+        const double ratio = std::floor(tonelength(tried.tenths)) / std::floor(tonelength(of.tenths));
         return ratio >= 1.0 && std::fabs(ratio - std::round(ratio)) < 0.002 * ratio;
     };
     const candidate *chosen = best_fit;
     for (const candidate &tried : candidates) {
         const double share = tried.tenths >= 30 ? tuning::cut_long_tones_share : tuning::cut_tones_share;
-        if (best_fit != nullptr && tried.matched >= share * best_matched && multiple(tried) &&
+        if (best_fit != nullptr && tried.matched >= share * best_matched && multiple(tried, *best_fit) &&
             (tried.tenths > chosen->tenths || (tried.tenths == chosen->tenths && tried.matched > chosen->matched)))
             chosen = &tried;
     }
     if (chosen == nullptr || best_matched <= 0.0)
         return false;
     for (const candidate &tried : candidates) {
-        const double ratio = std::floor(tonelength(tried.tenths)) / std::floor(tonelength(chosen->tenths));
-        if (tried.tenths > chosen->tenths && std::fabs(ratio - std::round(ratio)) < 0.002 * ratio &&
-            tried.matched >= tuning::longer_length_share * best_matched)
+        if (tried.tenths > chosen->tenths && multiple(tried, *chosen) && tried.matched >= tuning::longer_length_share * best_matched)
             found.longer_lengths.push_back(tried.tenths);
     }
     // The clock is told by tones far apart: long tones are followed over a dozen and more.
