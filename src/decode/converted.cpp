@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace wavcreate {
 
@@ -17,12 +18,11 @@ namespace {
 // ---- Every code's tone
 
 struct tone_set {
-    int samples = 0;                   // per tone
-    std::vector<float> tones;          // code_count rows of `samples`, as the file's bytes less 127
-    std::vector<float> centred;        // each row less its mean
-    std::vector<double> centred_energy;
+    int samples = 0;                    // per tone
+    std::vector<float> tones;           // code_count rows of `samples`, as the file's bytes less 127
+    std::vector<float> means;           // of each row
+    std::vector<double> centred_energy; // of each row less its mean
     const float *tone(int code) const { return &tones[static_cast<std::size_t>(code) * samples]; }
-    const float *centredtone(int code) const { return &centred[static_cast<std::size_t>(code) * samples]; }
 };
 
 tone_set rendertones(int tenths, const char *waveform)
@@ -30,7 +30,7 @@ tone_set rendertones(int tenths, const char *waveform)
     tone_set set;
     set.samples = static_cast<int>(tonelength(tenths));
     set.tones.assign(static_cast<std::size_t>(code_count) * set.samples, 0.0f);
-    set.centred = set.tones;
+    set.means.assign(code_count, 0.0f);
     set.centred_energy.assign(code_count, 0.0);
     std::vector<float> samples;
     for (int code = 1; code < code_count; ++code) {
@@ -42,14 +42,32 @@ tone_set rendertones(int tenths, const char *waveform)
         for (float sample : samples)
             mean += sample;
         mean /= set.samples;
-        float *centred = &set.centred[static_cast<std::size_t>(code) * set.samples];
-        for (int n = 0; n < set.samples; ++n) {
-            centred[n] = static_cast<float>(samples[n] - mean);
-            set.centred_energy[code] += static_cast<double>(centred[n]) * centred[n];
-        }
+        set.means[code] = static_cast<float>(mean);
+        for (float sample : samples)
+            set.centred_energy[code] += (sample - mean) * (sample - mean);
     }
     return set;
 }
+
+// Every code's tone in each waveform at one tone length, rendered once for all the readings
+// of a file: one in doubt is read dozens of times over, and rendering is most of a reading.
+// Only one length's are kept: a set of 40 tenths takes 8 MB.
+struct rendered_tones {
+    int tenths = -1;
+    tone_set sets[std::size(waveform_names)];
+
+    const tone_set &of(int tone_tenths, std::size_t waveform)
+    {
+        if (tone_tenths != tenths) {
+            for (tone_set &set : sets)
+                set = tone_set{};
+            tenths = tone_tenths;
+        }
+        if (sets[waveform].tones.empty())
+            sets[waveform] = rendertones(tenths, waveform_names[waveform]);
+        return sets[waveform];
+    }
+};
 
 // ---- The first pass: each tone's likeliest code, its own gain and offset free
 
@@ -70,7 +88,8 @@ first_match matchfirst(const tone_set &set, const float *centred, double energy)
     for (int code = 1; code < code_count; ++code) {
         if (!iscandidate(code) || set.centred_energy[code] <= 0.0)
             continue;
-        const double product = dot(centred, set.centredtone(code), set.samples);
+        // The sound is centred: its product with a tone is that with the tone less its mean.
+        const double product = dot(centred, set.tone(code), set.samples);
         // The file's gain is positive: a code's negative is another code.
         if (product <= 0.0)
             continue;
@@ -107,7 +126,8 @@ double timingof(const tone_set &set, const first_match &match, const float *cent
     const double omega = 2.0 * pi * foldedfrequency(match.code) / sample_rate;
     if (omega < 1e-3 || omega > pi - 1e-3)
         return 1e30;
-    const float *tone = set.centredtone(match.code);
+    const float *tone = set.tone(match.code);
+    const double mean = set.means[match.code];
     std::complex<double> heard = 0.0;
     std::complex<double> sent = 0.0;
     double left = 0.0;
@@ -117,8 +137,8 @@ double timingof(const tone_set &set, const first_match &match, const float *cent
         if (n % 256 == 0)
             phasor = std::polar(1.0, -omega * n);
         heard += static_cast<double>(centred[n]) * phasor;
-        sent += static_cast<double>(tone[n]) * phasor;
-        const double rest = centred[n] - match.gain * tone[n];
+        sent += (tone[n] - mean) * phasor;
+        const double rest = centred[n] - match.gain * (tone[n] - mean);
         left += rest * rest;
         phasor *= turn;
     }
@@ -139,19 +159,21 @@ struct tone_read {
     bool trusted = false;      // the last decision is sure enough to measure the channel on
     double energy = 0.0;       // of the tone, less its mean
     double explained = 0.0;    // of the tone's energy, by the code last decided
+    double leftover = 0.0;     // what that code leaves of the tone, per sample
 };
 
 // The tones of the waveform whose tones match the first tones best, and its name; of `wanted`
 // when given.
-tone_set choosewaveform(const std::vector<float> &samples, const grid &layout, int tones,
-                        const char *wanted, const char *&name)
+const tone_set &choosewaveform(const std::vector<float> &samples, rendered_tones &rendered, const grid &layout,
+                               int tones, const char *wanted, const char *&name)
 {
-    tone_set best_set;
+    const tone_set *best_set = nullptr;
     double best = -1.0;
-    for (const char *waveform : waveform_names) {
+    for (std::size_t w = 0; w < std::size(waveform_names); ++w) {
+        const char *waveform = waveform_names[w];
         if (wanted != nullptr && waveform != wanted)
             continue;
-        tone_set set = rendertones(layout.tenths, waveform);
+        const tone_set &set = rendered.of(layout.tenths, w);
         std::vector<float> tone(static_cast<std::size_t>(set.samples));
         const double length = set.samples * layout.step;
         double matched = 0.0;
@@ -159,13 +181,13 @@ tone_set choosewaveform(const std::vector<float> &samples, const grid &layout, i
             const double energy = centredtone(samples, layout.origin + t * length, layout.step, tone);
             matched += matchfirst(set, tone.data(), energy).share * energy;
         }
-        if (matched > best) {
+        if (best_set == nullptr || matched > best) {
             best = matched;
             name = waveform;
-            best_set = std::move(set);
+            best_set = &set;
         }
     }
-    return best_set;
+    return *best_set;
 }
 
 // The line through the tones' measured starts that the clock, off by a constant factor, puts
@@ -587,6 +609,7 @@ void secondpass(const std::vector<float> &samples, const tone_set &set, const ch
         const double left = std::max(0.0, energy - best) / heard.length;
         read.code = code;
         read.explained = best;
+        read.leftover = left;
         // What the best code leaves over is noise spread evenly over the samples, or the code's
         // own misfit: a tone the converter cut, clipped or a room rang into. Misfit that lies
         // along the difference between the best code and the next could as well have turned
@@ -627,7 +650,7 @@ struct reading {
 
 // Reads the tones of `layout`, its origin where the first sounding tone starts, in the waveform
 // that matches them best, or in `waveform`.
-reading readtones(const std::vector<float> &samples, grid layout, const char *waveform = nullptr)
+reading readtones(const std::vector<float> &samples, rendered_tones &rendered, grid layout, const char *waveform = nullptr)
 {
     reading read;
     read.layout = layout;
@@ -637,7 +660,7 @@ reading readtones(const std::vector<float> &samples, grid layout, const char *wa
     layout.origin -= std::floor(layout.origin / read.tone_length + 1.0 - tuning::leading_delay_share) * read.tone_length;
     const int tones = std::max(1, static_cast<int>(std::lround((samples.size() - layout.origin) / read.tone_length)));
 
-    const tone_set set = choosewaveform(samples, layout, tones, waveform, read.waveform);
+    const tone_set &set = choosewaveform(samples, rendered, layout, tones, waveform, read.waveform);
     read.reads = firstpass(samples, set, layout, tones);
     read.step = straighten(read.reads, layout.step, samples_per_tone);
     // Decided by likelihood twice: the second time through a channel measured on the first's
@@ -726,17 +749,46 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         result.error = "not a file of tones: no tone length from 1 to 40 tenths matches its sound";
         return false;
     }
-    reading best = readtones(samples, layout);
+    rendered_tones rendered;
+    reading best = readtones(samples, rendered, layout);
     // A tone or two agree on starts half their periods apart, and the sound's first rise may
     // be a resampler's ringing before the first tone: where a file's few tones leave a little
     // of the sound over, each such start is read too, and the one whose codes match the sound
     // best is taken if it matches clearly more.
     if (best.decided < tuning::aligned_reading_share && best.reads.size() <= tuning::few_tones) {
-        reading aligned;
+        std::vector<grid> starts;
         for (std::size_t i = 0; i < std::min<std::size_t>(layout.other_origins.size(), tuning::most_other_starts); ++i) {
-            grid other = layout;
-            other.origin = layout.other_origins[i];
-            reading tried = readtones(samples, other);
+            starts.push_back(layout);
+            starts.back().origin = layout.other_origins[i];
+        }
+        // Three or four tones may agree on a start where each is read as its code's negative,
+        // half its period off, and they tell the clock poorly: they are read from where the
+        // sound rises too (the first tone starts a sample or two before it reaches a twentieth
+        // of its peak, the later under noise), at the grid's clock and the library's, and each
+        // start again at the clock its own tones measured.
+        const bool fewest = best.reads.size() <= tuning::rise_reading_tones;
+        if (fewest) {
+            const double rise = firstsound(samples);
+            for (double before = -0.5; before <= 3.5; before += 0.5) {
+                std::vector<double> steps = {layout.step, 2.0};
+                steps.insert(steps.end(), layout.other_steps.begin(), layout.other_steps.end());
+                for (const double step : steps) {
+                    starts.push_back(layout);
+                    starts.back().origin = rise - before;
+                    starts.back().step = step;
+                }
+            }
+        }
+        reading aligned;
+        for (const grid &start : starts) {
+            reading tried = readtones(samples, rendered, start);
+            if (fewest && std::fabs(tried.step / start.step - 1.0) > 2e-5) {
+                grid measured = start;
+                measured.step = tried.step;
+                reading again = readtones(samples, rendered, measured);
+                if (again.decided > tried.decided)
+                    tried = std::move(again);
+            }
             if (tried.decided > aligned.decided)
                 aligned = std::move(tried);
         }
@@ -753,7 +805,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         const int tenths = likeliestlength(samples, layout);
         grid other;
         if (tenths != layout.tenths && findgrid(samples, other, tenths)) {
-            reading tried = readtones(samples, other);
+            reading tried = readtones(samples, rendered, other);
             const bool multiple = tenths % layout.tenths == 0;
             if (tried.decided > best.decided || (multiple && tried.decided >= tuning::longer_reading_share * best.decided))
                 best = std::move(tried);
@@ -763,7 +815,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             if (!indoubt(best))
                 break;
             if (longer != best.layout.tenths && findgrid(samples, other, longer)) {
-                reading tried = readtones(samples, other);
+                reading tried = readtones(samples, rendered, other);
                 if (tried.decided > best.decided)
                     best = std::move(tried);
             }
@@ -779,7 +831,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
                     break;
                 }
             }
-            reading tried = readtones(samples, whole);
+            reading tried = readtones(samples, rendered, whole);
             if (tried.decided >= tuning::longer_reading_share * best.decided)
                 best = std::move(tried);
         }
@@ -787,7 +839,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         if (indoubt(best) && best.layout.step != 2.0) {
             grid library = best.layout;
             library.step = 2.0;
-            reading tried = readtones(samples, library);
+            reading tried = readtones(samples, rendered, library);
             if (tried.decided > best.decided)
                 best = std::move(tried);
         }
@@ -801,7 +853,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
                 break;
             grid shifted = aligned;
             shifted.origin += side * sample_rate / frequency_multiplier * shifted.step;
-            reading tried = readtones(samples, shifted);
+            reading tried = readtones(samples, rendered, shifted);
             if ((tried.waveform == best.waveform || tried.decided >= tuning::aligned_reading_share) && tried.decided > best.decided)
                 best = std::move(tried);
         }
@@ -815,7 +867,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             risen.origin = firstsound(samples);
             risen.step = 2.0;
             for (const char *waveform : waveform_names) {
-                reading tried = readtones(samples, risen, waveform);
+                reading tried = readtones(samples, rendered, risen, waveform);
                 if (tried.matched > best.matched)
                     best = std::move(tried);
             }
@@ -828,7 +880,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
                 break;
             if (waveform == best.waveform)
                 continue;
-            reading tried = readtones(samples, settled, waveform);
+            reading tried = readtones(samples, rendered, settled, waveform);
             if (tried.matched > best.matched)
                 best = std::move(tried);
         }
@@ -843,17 +895,23 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // period off, or in another waveform) leave their misfit in the tones alone. But for a
     // single tone, whose clock is the library's: one a little off leaves as much.
     if (best.decided < tuning::sure_reading_share && reads.size() > 1 && reads.back().code == 0) {
-        double left = 0.0, energy = 0.0;
+        double left = 0.0, energy = 0.0, leftover = 0.0;
         int decided = 0;
         for (const tone_read &read : reads) {
             if (read.code != 0 && read.trusted) {
                 left += std::max(0.0, read.energy - read.explained);
                 energy += read.energy;
+                leftover += read.leftover;
                 ++decided;
             }
         }
         const double silence = best.loud > 0.0 ? reads.back().energy / best.loud : 1.0;
         unsure = unsure || (decided > 1 && left > std::max(tuning::misfit_share, tuning::misfit_over_silence * silence) * energy);
+        // Under noise, codes that fit their tones leave over what the noise alone puts in the
+        // silent tone, sample for sample; a few tones read at a clock a little off, each as
+        // its pair's other code or its negative, leave half as much again.
+        unsure = unsure || (decided > 1 && silence >= tuning::noisy_silence_share &&
+                            leftover > tuning::noisy_leftover_over_silence * decided * reads.back().leftover);
     }
 
     result.tenths = best.layout.tenths;

@@ -727,10 +727,15 @@ bool findgrid(const std::vector<float> &samples, grid &found, int tenths_wanted)
         // the phases of every code's tone agree again 2000 / 31 samples (32 ms) away, where
         // 31 times the shift is all but a whole 2000.
         const double agreement = aligntones(samples, clocked, 0.016 * work_rate, 6e-4, sound);
+        found.other_steps.push_back(clocked.step);
         if (agreement > 1.05 * agreed) {
             agreed = agreement;
             best = clocked;
         }
+    }
+    if (few_tones) {
+        for (const candidate &clocked : clockfrompeaks(chosen_over_more))
+            found.other_steps.push_back(clocked.step);
     }
     placetones(best, sound, reach);
     if (!few_tones) {

@@ -52,6 +52,10 @@ constexpr double least_decided_share = 0.35;
 // dozens of times over.
 constexpr std::size_t few_tones = 16;
 
+// A file of this many tones or fewer (a text of up to five characters) is read from where its
+// sound rises too: the texts of three characters under noise read as their codes' negatives.
+constexpr std::size_t rise_reading_tones = 6;
+
 // The most other first starts, where the tones' phases agree about as well as at the grid's,
 // that are read too; only where the decided codes match less than this share of the sound (a
 // clean conversion read at its tones' starts matches 99.5 % and more). One is taken where its
@@ -69,6 +73,16 @@ constexpr double other_start_gain = 0.005;
 // misread through a room's smearing, three to thirty times as much.
 constexpr double misfit_share = 0.1;
 constexpr double misfit_over_silence = 2.5;
+
+// Where the silent tone at the text's end holds this share of a sounding tone's energy or
+// more, the file is noisy (6 dB of noise puts 0.09 to 0.2 in it; a room's ringing up to 0.15,
+// but more than 0.08 only where its codes fit well): its decided codes that leave over, on
+// average per sample, this many times what the silent tone holds do not fit their tones.
+// Under noise, codes that fit leave 1.0 to 1.15 times as much (1.8 for two tones under noise
+// as strong as themselves); the few tones of a short text read at a clock a little off, as
+// codes' negatives or pairs' other codes, 1.5 to 2.5 times.
+constexpr double noisy_silence_share = 0.09;
+constexpr double noisy_leftover_over_silence = 1.45;
 
 // How many seconds of sound the candidate tone lengths are compared over.
 constexpr double compare_seconds = 8.0;
