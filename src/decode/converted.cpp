@@ -648,9 +648,12 @@ struct reading {
     double matched = 0.0;     // the share all tones' likeliest codes match, decided or not
 };
 
-// Reads the tones of `layout`, its origin where the first sounding tone starts, in the waveform
-// that matches them best, or in `waveform`.
-reading readtones(const std::vector<float> &samples, rendered_tones &rendered, grid layout, const char *waveform = nullptr)
+// The first pass alone over the tones of `layout`, its origin where the first sounding tone
+// starts, in the waveform that matches them best, or in `waveform`: each tone's likeliest code,
+// the clock their starts measure, and the share of the sound those codes match (`matched`). A
+// cheap look at a start and a clock; `set` is the waveform's tones.
+reading lookfirst(const std::vector<float> &samples, rendered_tones &rendered, grid layout, const char *waveform,
+                  const tone_set *&set)
 {
     reading read;
     read.layout = layout;
@@ -660,9 +663,26 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, g
     layout.origin -= std::floor(layout.origin / read.tone_length + 1.0 - tuning::leading_delay_share) * read.tone_length;
     const int tones = std::max(1, static_cast<int>(std::lround((samples.size() - layout.origin) / read.tone_length)));
 
-    const tone_set &set = choosewaveform(samples, rendered, layout, tones, waveform, read.waveform);
-    read.reads = firstpass(samples, set, layout, tones);
+    set = &choosewaveform(samples, rendered, layout, tones, waveform, read.waveform);
+    read.reads = firstpass(samples, *set, layout, tones);
     read.step = straighten(read.reads, layout.step, samples_per_tone);
+    double energy = 0.0;
+    for (const tone_read &tone : read.reads) {
+        energy += tone.energy;
+        read.matched += tone.first.share * tone.energy;
+    }
+    read.matched = energy > 0.0 ? read.matched / energy : 0.0;
+    return read;
+}
+
+// Reads the tones of `layout`, its origin where the first sounding tone starts, in the waveform
+// that matches them best, or in `waveform`.
+reading readtones(const std::vector<float> &samples, rendered_tones &rendered, const grid &layout, const char *waveform = nullptr)
+{
+    const tone_set *chosen = nullptr;
+    reading read = lookfirst(samples, rendered, layout, waveform, chosen);
+    const tone_set &set = *chosen;
+    const std::size_t tones = read.reads.size();
     // Decided by likelihood twice: the second time through a channel measured on the first's
     // decisions, which hold the tones a converter cut as they were sent. Where a file of few
     // tones may end its band at several edges, each is tried, and the one whose codes match the
@@ -670,7 +690,7 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, g
     const std::vector<tone_read> first_reads = read.reads;
     std::vector<double> edges;
     double best_matched = -1.0;
-    for (std::size_t e = 0; e == 0 || (e < edges.size() && static_cast<std::size_t>(tones) <= tuning::few_tones); ++e) {
+    for (std::size_t e = 0; e == 0 || (e < edges.size() && tones <= tuning::few_tones); ++e) {
         std::vector<tone_read> reads = first_reads;
         const channel first_guess = e == 0 ? measurechannel(samples, set, reads, read.step, nullptr, &edges)
                                            : measurechannel(samples, set, reads, read.step, &edges[e]);
@@ -700,6 +720,7 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, g
         read.reads.pop_back();
 
     double energy = 0.0;
+    read.matched = 0.0;
     for (const tone_read &tone : read.reads) {
         energy += tone.energy;
         if (tone.trusted)
@@ -762,33 +783,37 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             starts.back().origin = layout.other_origins[i];
         }
         // Three or four tones may agree on a start where each is read as its code's negative,
-        // half its period off, and they tell the clock poorly: they are read from where the
-        // sound rises too (the first tone starts a sample or two before it reaches a twentieth
-        // of its peak, the later under noise), at the grid's clock and the library's, and each
-        // start again at the clock its own tones measured.
-        const bool fewest = best.reads.size() <= tuning::rise_reading_tones;
-        if (fewest) {
+        // half its period off, and they tell the clock poorly: they are looked at from where
+        // the sound rises too (the first tone starts a sample or two before it reaches a
+        // twentieth of its peak, the later under noise), at every clock the grid found, the
+        // library's, and each start's own measured clock; the few whose first passes match the
+        // most of the sound are read.
+        if (best.reads.size() <= tuning::rise_reading_tones) {
+            std::vector<double> steps = {layout.step, 2.0};
+            steps.insert(steps.end(), layout.other_steps.begin(), layout.other_steps.end());
+            std::vector<std::pair<double, grid>> looks;
             const double rise = firstsound(samples);
             for (double before = -0.5; before <= 3.5; before += 0.5) {
-                std::vector<double> steps = {layout.step, 2.0};
-                steps.insert(steps.end(), layout.other_steps.begin(), layout.other_steps.end());
                 for (const double step : steps) {
-                    starts.push_back(layout);
-                    starts.back().origin = rise - before;
-                    starts.back().step = step;
+                    grid start = layout;
+                    start.origin = rise - before;
+                    start.step = step;
+                    const tone_set *set = nullptr;
+                    const reading look = lookfirst(samples, rendered, start, nullptr, set);
+                    looks.push_back({look.matched, start});
+                    start.step = look.step;
+                    looks.push_back({lookfirst(samples, rendered, start, nullptr, set).matched, start});
                 }
             }
+            const std::size_t kept = std::min(looks.size(), tuning::rise_readings);
+            std::partial_sort(looks.begin(), looks.begin() + static_cast<long>(kept), looks.end(),
+                              [](const auto &a, const auto &b) { return a.first > b.first; });
+            for (std::size_t i = 0; i < kept; ++i)
+                starts.push_back(looks[i].second);
         }
         reading aligned;
         for (const grid &start : starts) {
             reading tried = readtones(samples, rendered, start);
-            if (fewest && std::fabs(tried.step / start.step - 1.0) > 2e-5) {
-                grid measured = start;
-                measured.step = tried.step;
-                reading again = readtones(samples, rendered, measured);
-                if (again.decided > tried.decided)
-                    tried = std::move(again);
-            }
             if (tried.decided > aligned.decided)
                 aligned = std::move(tried);
         }
