@@ -112,13 +112,15 @@ def main():
     parser.add_argument("--channel-tenths", default="3,5,10")
     parser.add_argument("--only", default="", help="row names to run, separated by ';' (names hold commas)")
     parser.add_argument("--seed", type=int, default=1, help="of the random texts")
+    parser.add_argument("--lengths", default="1,40", help="the shortest and longest text, in characters")
     args = parser.parse_args()
     tool = os.path.abspath(args.tool)
     tenths_list = [int(t) for t in args.tenths.split(",")]
     channel_tenths = [int(t) for t in args.channel_tenths.split(",")]
     only = [name for name in args.only.split(";") if name]
     rng = random.Random(args.seed)
-    texts = ["".join(rng.choice(PRINTABLE) for _ in range(rng.randint(1, 40))) for _ in range(args.texts)]
+    shortest, longest = (int(n) for n in args.lengths.split(","))
+    texts = ["".join(rng.choice(PRINTABLE) for _ in range(rng.randint(shortest, longest))) for _ in range(args.texts)]
     rows = [(n, c, None) for n, c in CONVERSIONS]
     jobs = {}
     tally = {}

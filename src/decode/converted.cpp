@@ -732,6 +732,13 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, c
     return read;
 }
 
+// The share of a sounding tone's energy that the last tone, the text's closing silence, holds:
+// what noise puts into every tone; 1 where no tone was decided.
+double silenceshare(const reading &read)
+{
+    return read.loud > 0.0 ? read.reads.back().energy / read.loud : 1.0;
+}
+
 // Whether another tone length might read the file better: the codes leave much of the sound
 // unmatched, some tones were not decided, or the codes come in runs of two or more, as tones
 // cut in pieces do.
@@ -782,13 +789,15 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             starts.push_back(layout);
             starts.back().origin = layout.other_origins[i];
         }
-        // Three or four tones may agree on a start where each is read as its code's negative,
-        // half its period off, and they tell the clock poorly: they are looked at from where
-        // the sound rises too (the first tone starts a sample or two before it reaches a
-        // twentieth of its peak, the later under noise), at every clock the grid found, the
-        // library's, and each start's own measured clock; the few whose first passes match the
-        // most of the sound are read.
-        if (best.reads.size() <= tuning::rise_reading_tones) {
+        // Under noise, three or four tones may agree on a start where each is read as its
+        // code's negative, half its period off, and they tell the clock poorly: they are looked
+        // at from where the sound rises too (the first tone starts a sample or two before it
+        // reaches a twentieth of its peak, the later under noise), at every clock the grid
+        // found, the library's, and each start's own measured clock; the few whose first
+        // passes match the most of the sound are read. Not without noise, where the grid's
+        // start holds: an MP3 of a clipped square, whose decided share strays, reads better
+        // there as every code's negative.
+        if (best.reads.size() <= tuning::rise_reading_tones && silenceshare(best) >= tuning::noisy_silence_share) {
             std::vector<double> steps = {layout.step, 2.0};
             steps.insert(steps.end(), layout.other_steps.begin(), layout.other_steps.end());
             std::vector<std::pair<double, grid>> looks;
@@ -930,7 +939,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
                 ++decided;
             }
         }
-        const double silence = best.loud > 0.0 ? reads.back().energy / best.loud : 1.0;
+        const double silence = silenceshare(best);
         unsure = unsure || (decided > 1 && left > std::max(tuning::misfit_share, tuning::misfit_over_silence * silence) * energy);
         // Under noise, codes that fit their tones leave over what the noise alone puts in the
         // silent tone, sample for sample; a few tones read at a clock a little off, each as
