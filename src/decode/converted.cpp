@@ -651,9 +651,9 @@ struct reading {
 // The first pass alone over the tones of `layout`, its origin where the first sounding tone
 // starts, in the waveform that matches them best, or in `waveform`: each tone's likeliest code,
 // the clock their starts measure, and the share of the sound those codes match (`matched`). A
-// cheap look at a start and a clock; `set` is the waveform's tones.
-reading lookfirst(const std::vector<float> &samples, rendered_tones &rendered, grid layout, const char *waveform,
-                  const tone_set *&set)
+// cheap look at a start and a clock; `set`, when given, is set to the waveform's tones.
+reading lookfirst(const std::vector<float> &samples, rendered_tones &rendered, grid layout,
+                  const char *waveform = nullptr, const tone_set **set = nullptr)
 {
     reading read;
     read.layout = layout;
@@ -663,8 +663,10 @@ reading lookfirst(const std::vector<float> &samples, rendered_tones &rendered, g
     layout.origin -= std::floor(layout.origin / read.tone_length + 1.0 - tuning::leading_delay_share) * read.tone_length;
     const int tones = std::max(1, static_cast<int>(std::lround((samples.size() - layout.origin) / read.tone_length)));
 
-    set = &choosewaveform(samples, rendered, layout, tones, waveform, read.waveform);
-    read.reads = firstpass(samples, *set, layout, tones);
+    const tone_set &chosen = choosewaveform(samples, rendered, layout, tones, waveform, read.waveform);
+    if (set != nullptr)
+        *set = &chosen;
+    read.reads = firstpass(samples, chosen, layout, tones);
     read.step = straighten(read.reads, layout.step, samples_per_tone);
     double energy = 0.0;
     for (const tone_read &tone : read.reads) {
@@ -680,7 +682,7 @@ reading lookfirst(const std::vector<float> &samples, rendered_tones &rendered, g
 reading readtones(const std::vector<float> &samples, rendered_tones &rendered, const grid &layout, const char *waveform = nullptr)
 {
     const tone_set *chosen = nullptr;
-    reading read = lookfirst(samples, rendered, layout, waveform, chosen);
+    reading read = lookfirst(samples, rendered, layout, waveform, &chosen);
     const tone_set &set = *chosen;
     const std::size_t tones = read.reads.size();
     // Decided by likelihood twice: the second time through a channel measured on the first's
@@ -730,6 +732,39 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, c
     read.decided = energy > 0.0 ? read.decided / energy : 0.0;
     read.matched = energy > 0.0 ? read.matched / energy : 0.0;
     return read;
+}
+
+// The starts and clocks of a short text's likeliest readings from where its sound rises. Three
+// or four tones under noise may agree on a start half their periods off about as well as on
+// their own, where every code reads as its negative, and tell a clock 0.2 % off poorly: the
+// first tone starts a sample or two before the sound reaches a twentieth of its peak (the
+// later under noise), at any clock the grid found, the library's, or the one its own tones
+// measure. Each is looked at with a first pass alone; the few whose codes match the most of
+// the sound are returned.
+std::vector<grid> risestarts(const std::vector<float> &samples, rendered_tones &rendered, const grid &layout)
+{
+    std::vector<double> steps = {layout.step, 2.0};
+    steps.insert(steps.end(), layout.other_steps.begin(), layout.other_steps.end());
+    std::vector<std::pair<double, grid>> looks;
+    const double rise = firstsound(samples);
+    for (double before = -0.5; before <= 3.5; before += 0.5) {
+        for (const double step : steps) {
+            grid start = layout;
+            start.origin = rise - before;
+            start.step = step;
+            const reading look = lookfirst(samples, rendered, start);
+            looks.push_back({look.matched, start});
+            start.step = look.step;
+            looks.push_back({lookfirst(samples, rendered, start).matched, start});
+        }
+    }
+    const std::size_t kept = std::min(looks.size(), tuning::rise_readings);
+    std::partial_sort(looks.begin(), looks.begin() + static_cast<long>(kept), looks.end(),
+                      [](const auto &a, const auto &b) { return a.first > b.first; });
+    std::vector<grid> starts;
+    for (std::size_t i = 0; i < kept; ++i)
+        starts.push_back(looks[i].second);
+    return starts;
 }
 
 // The share of a sounding tone's energy that the last tone, the text's closing silence, holds:
@@ -789,36 +824,13 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             starts.push_back(layout);
             starts.back().origin = layout.other_origins[i];
         }
-        // Under noise, three or four tones may agree on a start where each is read as its
-        // code's negative, half its period off, and they tell the clock poorly: they are looked
-        // at from where the sound rises too (the first tone starts a sample or two before it
-        // reaches a twentieth of its peak, the later under noise), at every clock the grid
-        // found, the library's, and each start's own measured clock; the few whose first
-        // passes match the most of the sound are read. Not without noise, where the grid's
-        // start holds: an MP3 of a clipped square, whose decided share strays, reads better
-        // there as every code's negative.
+        // Under noise, a short text's tones may agree on a start where each reads as its
+        // code's negative, and tell the clock poorly; not without noise, where the grid's start
+        // holds: an MP3 of a clipped square, whose decided share strays, reads better there as
+        // every code's negative.
         if (best.reads.size() <= tuning::rise_reading_tones && silenceshare(best) >= tuning::noisy_silence_share) {
-            std::vector<double> steps = {layout.step, 2.0};
-            steps.insert(steps.end(), layout.other_steps.begin(), layout.other_steps.end());
-            std::vector<std::pair<double, grid>> looks;
-            const double rise = firstsound(samples);
-            for (double before = -0.5; before <= 3.5; before += 0.5) {
-                for (const double step : steps) {
-                    grid start = layout;
-                    start.origin = rise - before;
-                    start.step = step;
-                    const tone_set *set = nullptr;
-                    const reading look = lookfirst(samples, rendered, start, nullptr, set);
-                    looks.push_back({look.matched, start});
-                    start.step = look.step;
-                    looks.push_back({lookfirst(samples, rendered, start, nullptr, set).matched, start});
-                }
-            }
-            const std::size_t kept = std::min(looks.size(), tuning::rise_readings);
-            std::partial_sort(looks.begin(), looks.begin() + static_cast<long>(kept), looks.end(),
-                              [](const auto &a, const auto &b) { return a.first > b.first; });
-            for (std::size_t i = 0; i < kept; ++i)
-                starts.push_back(looks[i].second);
+            const std::vector<grid> risen = risestarts(samples, rendered, layout);
+            starts.insert(starts.end(), risen.begin(), risen.end());
         }
         reading aligned;
         for (const grid &start : starts) {
