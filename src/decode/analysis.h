@@ -20,8 +20,9 @@ struct grid {
     // Other first starts where the tones' phases agree about as well: a tone or two agree every
     // half period of their frequencies, and only their codes' tones tell which start is theirs.
     std::vector<double> other_origins;
-    // Other clocks the tones' frequencies allow, as steps: a few tones fit a clock 0.1 % off
-    // about as well, each on its pair's other code.
+    // Every clock the tones' frequencies allow, as steps, the grid's own among them before its
+    // last refinement: a few tones fit a clock 0.1 % off about as well, each on its pair's
+    // other code.
     std::vector<double> other_steps;
     // Whole multiples of the tone length whose combs matched nearly as well: a square's slow
     // tones match best in pieces, the more so at a clock off the library's.
