@@ -212,10 +212,14 @@ double firstsound(const std::vector<float> &samples)
 
 namespace {
 
+// Tones within this many hertz of 1000 may have left an image above it.
+constexpr double image_reach = 100.0;
+
 struct tone_fit {
     double frequency = 0.0;           // the best-matching folded frequency, Hz
     std::complex<double> correlation; // with e^(-i w (n - start)), times i
     double length = 0.0;              // samples correlated
+    double image = 0.0;               // what its image above 1000 Hz matches besides, as energy
 };
 
 // The folded frequencies the codes' tones take at the library's rate, each once.
@@ -261,13 +265,31 @@ std::complex<double> correlate(const std::vector<float> &samples, double start, 
     return sum * std::complex<double>(0.0, 1.0);
 }
 
+// What a second sine, `image`, matches of `length` samples besides `fit`'s own, both fitted
+// together: their overlap taken away, and none where they lie within a bin or two.
+double alsomatched(const tone_fit &fit, const tone_fit &image, double step)
+{
+    const double n = fit.length;
+    const double apart = omegaof(image.frequency, step) - omegaof(fit.frequency, step);
+    if (std::fabs(apart) < 1e-9)
+        return 0.0;
+    // The sum of e^(i apart m) over the samples.
+    const std::complex<double> overlap = (1.0 - std::polar(1.0, apart * n)) / (1.0 - std::polar(1.0, apart));
+    if (std::abs(overlap) > 0.5 * n)
+        return 0.0;
+    const double both = 2.0 * (n * (std::norm(fit.correlation) + std::norm(image.correlation)) -
+                               2.0 * std::real(std::conj(fit.correlation) * overlap * image.correlation)) /
+                        (n * n - std::norm(overlap));
+    return std::max(0.0, both - 2.0 * std::norm(fit.correlation) / n);
+}
 
 // The sine of any phase and frequency up to 1050 Hz that best matches the work samples from
 // `start`: `steady` of them (the part of a tone that every waveform sounds) and `whole` of them
 // (a tone as all waveforms but the sine sound it). Each is the peak of their spectrum through a
-// Hann window, its frequency between bins from the peak's shape;
-// one transform serves both, one in its real part and one in its imaginary. Free of the codes'
-// frequencies, a fit matches as well whatever the clock.
+// Hann window, its frequency between bins from the peak's shape, and with it the image a
+// resampler may have left above 1000 Hz; one transform serves both, one in its real part and
+// one in its imaginary. Free of the codes' frequencies, a fit matches as well whatever the
+// clock.
 std::pair<tone_fit, tone_fit> fittone(const std::vector<float> &samples, double start, double steady,
                                       double whole, double step)
 {
@@ -303,40 +325,60 @@ std::pair<tone_fit, tone_fit> fittone(const std::vector<float> &samples, double 
             const std::complex<float> mirror = std::conj(data[static_cast<std::size_t>((size - k) % size)]);
             return std::norm(which == 0 ? data[k] + mirror : data[k] - mirror);
         };
-        int peak = lowest;
-        float top = 0.0f;
-        for (int k = lowest; k <= highest; ++k) {
-            const float height = power(k);
-            if (height > top) {
-                top = height;
-                peak = k;
+        // The highest peak from bin `from` to `to`, fitted.
+        const auto peakfit = [&](int from, int to) {
+            int peak = from;
+            float top = 0.0f;
+            for (int k = from; k <= to; ++k) {
+                const float height = power(k);
+                if (height > top) {
+                    top = height;
+                    peak = k;
+                }
             }
-        }
-        // A Hann window's peak is close to a Gaussian: a parabola through the logarithms of
-        // the three highest bins finds its top.
-        const double left = std::log(power(peak - 1) + 1e-30);
-        const double middle = std::log(power(peak) + 1e-30);
-        const double right = std::log(power(peak + 1) + 1e-30);
-        const double curve = left - 2.0 * middle + right;
-        const double between = curve < 0.0 ? std::clamp(0.5 * (left - right) / curve, -0.5, 0.5) : 0.0;
+            // A Hann window's peak is close to a Gaussian: a parabola through the logarithms
+            // of the three highest bins finds its top.
+            const double left = std::log(power(peak - 1) + 1e-30);
+            const double middle = std::log(power(peak) + 1e-30);
+            const double right = std::log(power(peak + 1) + 1e-30);
+            const double curve = left - 2.0 * middle + right;
+            const double between = curve < 0.0 ? std::clamp(0.5 * (left - right) / curve, -0.5, 0.5) : 0.0;
+            tone_fit fit;
+            fit.frequency = (peak + between) * hertz_per_bin;
+            fit.length = static_cast<double>(last[which] - first);
+            // The match itself without the window: a window weighs a tone that fills part of
+            // it by where it lies, not by its energy. Over seconds a few hundredths of a hertz
+            // cost much of the match: the frequency is taken to the top of the plain match's
+            // parabola through three points a sixth of a bin apart.
+            const double apart = hertz_per_bin / 6.0;
+            double heights[3];
+            std::complex<double> correlations[3];
+            for (int side = 0; side < 3; ++side) {
+                correlations[side] = correlate(samples, first, last[which] - first, omegaof(fit.frequency + (side - 1) * apart, step), false);
+                heights[side] = std::norm(correlations[side]);
+            }
+            const double bend = heights[0] - 2.0 * heights[1] + heights[2];
+            const double shift = bend < 0.0 ? std::clamp(0.5 * (heights[0] - heights[2]) / bend, -1.0, 1.0) : 0.0;
+            fit.frequency += shift * apart;
+            fit.correlation = std::fabs(shift) < 0.05 ? correlations[1] : correlate(samples, first, last[which] - first, omegaof(fit.frequency, step), false);
+            return fit;
+        };
         tone_fit &fit = fits[which];
-        fit.frequency = (peak + between) * hertz_per_bin;
-        fit.length = static_cast<double>(last[which] - first);
-        // The match itself without the window: a window weighs a tone that fills part of it
-        // by where it lies, not by its energy. Over seconds a few hundredths of a hertz cost
-        // much of the match: the frequency is taken to the top of the plain match's parabola
-        // through three points a sixth of a bin apart.
-        const double apart = hertz_per_bin / 6.0;
-        double heights[3];
-        std::complex<double> correlations[3];
-        for (int side = 0; side < 3; ++side) {
-            correlations[side] = correlate(samples, first, last[which] - first, omegaof(fit.frequency + (side - 1) * apart, step), false);
-            heights[side] = std::norm(correlations[side]);
+        fit = peakfit(lowest, highest);
+        // A resampler whose filter passes part of the band above 1000 Hz leaves, of a tone
+        // near it, an image mirrored about the file's 1000 Hz (ffmpeg's, of a tone of 976 Hz,
+        // at half its level): what it matches counts too. The mirror is sought as far either
+        // side as the clock may be off, on the far side of 1000 Hz.
+        if (std::fabs(fit.frequency - 0.5 * sample_rate) <= image_reach) {
+            const double mirror = (sample_rate - fit.frequency) / hertz_per_bin; // in bins
+            const double reach = tuning::clock_range * 0.5 * sample_rate / hertz_per_bin + 2.0;
+            const int peak = static_cast<int>(std::lround(fit.frequency / hertz_per_bin));
+            const bool above = fit.frequency < 0.5 * sample_rate;
+            const int from = std::max(above ? peak + 3 : 1, static_cast<int>(mirror - reach));
+            const int to = std::min(above ? size / 2 - 2 : peak - 3, static_cast<int>(mirror + reach));
+            if (from <= to)
+                fit.image = alsomatched(fit, peakfit(from, to), step);
         }
-        const double bend = heights[0] - 2.0 * heights[1] + heights[2];
-        const double shift = bend < 0.0 ? std::clamp(0.5 * (heights[0] - heights[2]) / bend, -1.0, 1.0) : 0.0;
-        fit.frequency += shift * apart;
-        fit.correlation = std::fabs(shift) < 0.05 ? correlations[1] : correlate(samples, first, last[which] - first, omegaof(fit.frequency, step), false);
     }
     return {fits[0], fits[1]};
 }
@@ -393,7 +435,7 @@ void fitcandidate(const std::vector<float> &samples, double from, double to, can
     double matched_steady = 0.0;
     double matched_whole = 0.0;
     const auto matched = [](const tone_fit &fit) {
-        return fit.length > 0.0 ? 2.0 * std::norm(fit.correlation) / fit.length : 0.0;
+        return fit.length > 0.0 ? 2.0 * std::norm(fit.correlation) / fit.length + fit.image : 0.0;
     };
     // Against the energy of the tones fitted, whole within the stretch compared (the first at
     // least): a tone length whose last window reached past it would count more than its share.
