@@ -158,7 +158,8 @@ struct tone_read {
     double margin = 0.0;       // of the last decision, nats
     bool trusted = false;      // the last decision is sure enough to measure the channel on
     double energy = 0.0;       // of the tone, less its mean
-    double explained = 0.0;    // of the tone's energy, by the code last decided
+    double heard = 0.0;        // of the tone as the second pass hears it, its filters' reach too
+    double explained = 0.0;    // of that, by the code last decided
     double leftover = 0.0;     // what that code leaves of the tone, per sample
 };
 
@@ -608,6 +609,7 @@ void secondpass(const std::vector<float> &samples, const tone_set &set, const ch
         }
         const double left = std::max(0.0, energy - best) / heard.length;
         read.code = code;
+        read.heard = energy;
         read.explained = best;
         read.leftover = left;
         // What the best code leaves over is noise spread evenly over the samples, or the code's
@@ -721,10 +723,12 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, c
     while (read.reads.size() > 1 && read.reads.back().code != 0 && read.reads.back().energy < tuning::tail_share * read.loud)
         read.reads.pop_back();
 
+    // As shares of what the second pass heard, which each code's match is part of: each
+    // tone's stretch reaches its filters' length into its neighbours.
     double energy = 0.0;
     read.matched = 0.0;
     for (const tone_read &tone : read.reads) {
-        energy += tone.energy;
+        energy += tone.heard;
         if (tone.trusted)
             read.decided += tone.explained;
         read.matched += tone.explained;
@@ -825,10 +829,9 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             starts.back().origin = layout.other_origins[i];
         }
         // Under noise, a short text's tones may agree on a start where each reads as its
-        // code's negative, and tell the clock poorly; not without noise, where the grid's start
-        // holds: an MP3 of a clipped square, whose decided share strays, reads better there as
-        // every code's negative.
-        if (best.reads.size() <= tuning::rise_reading_tones && silenceshare(best) >= tuning::noisy_silence_share) {
+        // code's negative, and tell the clock poorly; and a square's tones near 1000 Hz, whose
+        // fundamentals do not start at phase 0, put the grid's start off.
+        if (best.reads.size() <= tuning::rise_reading_tones) {
             const std::vector<grid> risen = risestarts(samples, rendered, layout);
             starts.insert(starts.end(), risen.begin(), risen.end());
         }
@@ -933,8 +936,11 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     }
     const std::vector<tone_read> &reads = best.reads;
     // Codes that match less of the sound than noise as strong as the tones leaves them read
-    // a grid that is not the file's: no character of it is decided.
+    // a grid that is not the file's: no character of it is decided. Nor where one decided code
+    // matches little of its tone, however far ahead of the next it is.
     bool unsure = best.decided < tuning::least_decided_share;
+    for (const tone_read &read : reads)
+        unsure = unsure || (read.code != 0 && read.trusted && read.explained < tuning::least_tone_share * read.heard);
     // Nor where the decided codes leave much of their tones over, several times the share of a
     // tone that the text's closing silent tone holds: noise fills that silence as much as it
     // fills the tones, and a room rings into it, but codes that do not fit (read from a start a

@@ -54,7 +54,8 @@ constexpr std::size_t few_tones = 16;
 
 // A file of this many tones or fewer (a text of up to five characters) is looked at from where
 // its sound rises too, at every clock its tones allow: under noise, texts of two to four
-// characters were read as their codes' negatives or at a clock 0.05 % off. Of those starts and
+// characters were read as their codes' negatives or at a clock 0.05 % off, and three square
+// tones near 1000 Hz, clean, from a grid's start 5 samples off. Of those starts and
 // clocks, the few whose first passes match the most of the sound are read whole (on 160 short
 // texts under noise 0.2 % fast, four read as many right, 127, as all of them did, 128).
 constexpr std::size_t rise_reading_tones = 6;
@@ -87,6 +88,12 @@ constexpr double misfit_over_silence = 2.5;
 // codes' negatives or pairs' other codes, 1.5 to 2.5 times.
 constexpr double noisy_silence_share = 0.09;
 constexpr double noisy_leftover_over_silence = 1.45;
+
+// Where a decided code matches less than this share of what the second pass heard of its tone,
+// however far ahead of the next, the reading is not the file's, and nothing of it is decided:
+// three square tones near 1000 Hz after a resampler that cut their fundamentals read, at a
+// wrong length, as codes of which the first matched 3 % of its tone.
+constexpr double least_tone_share = 0.1;
 
 // How many seconds of sound the candidate tone lengths are compared over.
 constexpr double compare_seconds = 8.0;
