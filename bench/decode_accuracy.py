@@ -142,7 +142,7 @@ def main():
             cell[1] += total
             cell[2] += wrong_ok
             cell[3] += 1
-    print(f"{args.texts} random texts of 1 to 40 printable Windows-1252 characters per cell "
+    print(f"{args.texts} random texts of {shortest} to {longest} printable Windows-1252 characters per cell "
           f"(seed {args.seed}), {sum(len(t) for t in texts)} characters")
     print()
     selected = [r for r in rows if not only or r[0] in only]
