@@ -335,7 +335,7 @@ TEST(Decode, TonesTheBandCutAreUndecidedNotMisread)
 
 // Three tones near 1000 Hz, each with its image above: only the length they are, 4 seconds,
 // fits them whole, once the images count as their tones' (a 36-tenths grid took the sine's
-// otherwise, and read five characters). The square's fundamentals do not start at phase 0,
+// otherwise, and read four characters). The square's fundamentals do not start at phase 0,
 // which puts the grid's start off: it is read from where the sound rises.
 TEST(Decode, TonesWithImagesAboveTheBandComeBackWhole)
 {
