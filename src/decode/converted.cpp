@@ -158,7 +158,7 @@ struct tone_read {
     double margin = 0.0;       // of the last decision, nats
     bool trusted = false;      // the last decision is sure enough to measure the channel on
     double energy = 0.0;       // of the tone, less its mean
-    double heard = 0.0;        // of the tone as the second pass hears it, its filters' reach too
+    double heard_energy = 0.0; // of the tone as the second pass hears it, its filters' reach too
     double explained = 0.0;    // of that, by the code last decided
     double leftover = 0.0;     // what that code leaves of the tone, per sample
 };
@@ -609,7 +609,7 @@ void secondpass(const std::vector<float> &samples, const tone_set &set, const ch
         }
         const double left = std::max(0.0, energy - best) / heard.length;
         read.code = code;
-        read.heard = energy;
+        read.heard_energy = energy;
         read.explained = best;
         read.leftover = left;
         // What the best code leaves over is noise spread evenly over the samples, or the code's
@@ -646,7 +646,7 @@ struct reading {
     double tone_length = 0.0; // work samples
     std::vector<tone_read> reads;
     double loud = 0.0;        // the middle of the sounding tones' energies
-    double decided = 0.0;     // the share of the sound's energy the decided codes match
+    double decided = 0.0;     // the share of what the second pass heard that the decided codes match
     double matched = 0.0;     // the share all tones' likeliest codes match, decided or not
 };
 
@@ -728,7 +728,7 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, c
     double energy = 0.0;
     read.matched = 0.0;
     for (const tone_read &tone : read.reads) {
-        energy += tone.heard;
+        energy += tone.heard_energy;
         if (tone.trusted)
             read.decided += tone.explained;
         read.matched += tone.explained;
@@ -936,11 +936,17 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     }
     const std::vector<tone_read> &reads = best.reads;
     // Codes that match less of the sound than noise as strong as the tones leaves them read
-    // a grid that is not the file's: no character of it is decided. Nor where one decided code
-    // matches little of its tone, however far ahead of the next it is.
+    // a grid that is not the file's: no character of it is decided. Nor, in a file of a few
+    // tones, where one decided code matches little of its tone, however far ahead of the next
+    // it is; in a longer file, only that tone is undecided.
+    const auto codefits = [](const tone_read &read) {
+        return read.code == 0 || read.explained >= tuning::least_tone_share * read.heard_energy;
+    };
     bool unsure = best.decided < tuning::least_decided_share;
-    for (const tone_read &read : reads)
-        unsure = unsure || (read.code != 0 && read.trusted && read.explained < tuning::least_tone_share * read.heard);
+    for (const tone_read &read : reads) {
+        const bool damaged = overlapsdamage(work, read.start, read.start + best.tone_length);
+        unsure = unsure || (reads.size() <= tuning::few_tones && read.trusted && !damaged && !codefits(read));
+    }
     // Nor where the decided codes leave much of their tones over, several times the share of a
     // tone that the text's closing silent tone holds: noise fills that silence as much as it
     // fills the tones, and a room rings into it, but codes that do not fit (read from a start a
@@ -981,7 +987,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     for (std::size_t k = 0; k < characters; ++k) {
         const tone_read &read = reads[k];
         const bool damaged = overlapsdamage(work, read.start, read.start + best.tone_length);
-        const bool decided = !damaged && read.margin >= tuning::decided_margin && !unsure &&
+        const bool decided = !damaged && read.margin >= tuning::decided_margin && !unsure && codefits(read) &&
                              (read.code != 0 || silent(read));
         result.codes.push_back(decided ? (read.code == 0 ? ' ' : read.code) : -1);
         if (read.margin < result.weakest_margin) {

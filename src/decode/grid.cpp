@@ -212,14 +212,14 @@ double firstsound(const std::vector<float> &samples)
 
 namespace {
 
-// Tones within this many hertz of 1000 may have left an image above it.
+// Tones within this many hertz of 1000 may have left an image mirrored about it.
 constexpr double image_reach = 100.0;
 
 struct tone_fit {
     double frequency = 0.0;           // the best-matching folded frequency, Hz
     std::complex<double> correlation; // with e^(-i w (n - start)), times i
     double length = 0.0;              // samples correlated
-    double image = 0.0;               // what its image above 1000 Hz matches besides, as energy
+    double image = 0.0;               // what its image about 1000 Hz matches besides, as energy
 };
 
 // The folded frequencies the codes' tones take at the library's rate, each once.
@@ -266,7 +266,7 @@ std::complex<double> correlate(const std::vector<float> &samples, double start, 
 }
 
 // What a second sine, `image`, matches of `length` samples besides `fit`'s own, both fitted
-// together: their overlap taken away, and none where they lie within a bin or two.
+// together: their overlap taken away, and none where they lie within half a bin or so.
 double alsomatched(const tone_fit &fit, const tone_fit &image, double step)
 {
     const double n = fit.length;
@@ -287,7 +287,7 @@ double alsomatched(const tone_fit &fit, const tone_fit &image, double step)
 // `start`: `steady` of them (the part of a tone that every waveform sounds) and `whole` of them
 // (a tone as all waveforms but the sine sound it). Each is the peak of their spectrum through a
 // Hann window, its frequency between bins from the peak's shape, and with it the image a
-// resampler may have left above 1000 Hz; one transform serves both, one in its real part and
+// resampler may have left mirrored about 1000 Hz; one transform serves both, one in its real part and
 // one in its imaginary. Free of the codes' frequencies, a fit matches as well whatever the
 // clock.
 std::pair<tone_fit, tone_fit> fittone(const std::vector<float> &samples, double start, double steady,
@@ -367,15 +367,16 @@ std::pair<tone_fit, tone_fit> fittone(const std::vector<float> &samples, double 
         fit = peakfit(lowest, highest);
         // A resampler whose filter passes part of the band above 1000 Hz leaves, of a tone
         // near it, an image mirrored about the file's 1000 Hz (ffmpeg's, of a tone of 976 Hz,
-        // at half its level): what it matches counts too. The mirror is sought as far either
-        // side as the clock may be off, on the far side of 1000 Hz.
+        // at half its level): what it matches counts too. A clock off moves the image from the
+        // mirror of the tone's frequency by twice as far as it moves 1000 Hz: it is sought that
+        // far either side, on the far side of 1000 Hz.
         if (std::fabs(fit.frequency - 0.5 * sample_rate) <= image_reach) {
             const double mirror = (sample_rate - fit.frequency) / hertz_per_bin; // in bins
-            const double reach = tuning::clock_range * 0.5 * sample_rate / hertz_per_bin + 2.0;
+            const double reach = tuning::clock_range * sample_rate / hertz_per_bin + 2.0;
             const int peak = static_cast<int>(std::lround(fit.frequency / hertz_per_bin));
-            const bool above = fit.frequency < 0.5 * sample_rate;
-            const int from = std::max(above ? peak + 3 : 1, static_cast<int>(mirror - reach));
-            const int to = std::min(above ? size / 2 - 2 : peak - 3, static_cast<int>(mirror + reach));
+            const bool image_above = fit.frequency < 0.5 * sample_rate;
+            const int from = std::max(image_above ? peak + 3 : 1, static_cast<int>(mirror - reach));
+            const int to = std::min(image_above ? size / 2 - 2 : peak - 3, static_cast<int>(mirror + reach));
             if (from <= to)
                 fit.image = alsomatched(fit, peakfit(from, to), step);
         }

@@ -89,10 +89,10 @@ constexpr double misfit_over_silence = 2.5;
 constexpr double noisy_silence_share = 0.09;
 constexpr double noisy_leftover_over_silence = 1.45;
 
-// Where a decided code matches less than this share of what the second pass heard of its tone,
-// however far ahead of the next, the reading is not the file's, and nothing of it is decided:
-// three square tones near 1000 Hz after a resampler that cut their fundamentals read, at a
-// wrong length, as codes of which the first matched 3 % of its tone.
+// A decided code that matches less than this share of what the second pass heard of its tone,
+// however far ahead of the next, is undecided, and in a file of a few tones nothing is: the
+// reading is not the file's. Three square tones near 1000 Hz after a resampler that cut their
+// fundamentals read, at a wrong length, as codes of which the first matched 3 % of its tone.
 constexpr double least_tone_share = 0.1;
 
 // How many seconds of sound the candidate tone lengths are compared over.
