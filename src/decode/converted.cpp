@@ -740,7 +740,8 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, c
 
 // The starts and clocks of a short text's likeliest readings from where its sound rises. Three
 // or four tones under noise may agree on a start half their periods off about as well as on
-// their own, where every code reads as its negative, and tell a clock 0.2 % off poorly: the
+// their own, where every code reads as its negative, and tell a clock 0.2 % off poorly (and a
+// square's tones near 1000 Hz put the grid's start a few samples off, clean or not): the
 // first tone starts a sample or two before the sound reaches a twentieth of its peak (the
 // later under noise), at any clock the grid found, the library's, or the one its own tones
 // measure. Each is looked at with a first pass alone; the few whose codes match the most of

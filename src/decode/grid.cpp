@@ -265,8 +265,9 @@ std::complex<double> correlate(const std::vector<float> &samples, double start, 
     return sum * std::complex<double>(0.0, 1.0);
 }
 
-// What a second sine, `image`, matches of `length` samples besides `fit`'s own, both fitted
-// together: their overlap taken away, and none where they lie within half a bin or so.
+// What a second sine, `image`, matches of the samples `fit` was fitted over besides `fit`'s own,
+// both fitted together: their overlap taken away, and none where they lie within half a bin
+// or so.
 double alsomatched(const tone_fit &fit, const tone_fit &image, double step)
 {
     const double n = fit.length;
@@ -287,9 +288,9 @@ double alsomatched(const tone_fit &fit, const tone_fit &image, double step)
 // `start`: `steady` of them (the part of a tone that every waveform sounds) and `whole` of them
 // (a tone as all waveforms but the sine sound it). Each is the peak of their spectrum through a
 // Hann window, its frequency between bins from the peak's shape, and with it the image a
-// resampler may have left mirrored about 1000 Hz; one transform serves both, one in its real part and
-// one in its imaginary. Free of the codes' frequencies, a fit matches as well whatever the
-// clock.
+// resampler may have left mirrored about 1000 Hz; one transform serves both, one in its real
+// part and one in its imaginary. Free of the codes' frequencies, a fit matches as well whatever
+// the clock.
 std::pair<tone_fit, tone_fit> fittone(const std::vector<float> &samples, double start, double steady,
                                       double whole, double step)
 {
