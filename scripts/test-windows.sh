@@ -5,6 +5,7 @@
 # 32-bit Windows it also checks that every __stdcall call leaves the stack pointer where it
 # was) and checks that its files are byte-identical to those of the native build in build/.
 # usage: test-windows.sh [x86_64|i686]    (x86_64 when not given)
+# With WAVCREATE_NO_WINE32 set to the reason, the 32-bit port is built and checked but not run.
 # Needs: g++-mingw-w64-x86-64-posix and wine64, or g++-mingw-w64-i686-posix and wine32.
 set -eu
 cd "$(dirname "$0")/.."
@@ -25,6 +26,10 @@ printf '%s\n' "$table" | grep -q 'Ordinal Base 1$'
   echo "wavcreate.dll must export WAVCreate alone, found:"; printf '%s\n' "$names"; exit 1; }
 strings -el "$build/wavcreate.dll" | grep -qx '1.0.0.1' || { echo "no version 1.0.0.1"; exit 1; }
 echo "$arch wavcreate.dll exports WAVCreate alone, at ordinal 1, version 1.0.0.1"
+if [ "$arch" = i686 ] && [ -n "${WAVCREATE_NO_WINE32:-}" ]; then
+  echo "i686 Windows: built and checked, not run: $WAVCREATE_NO_WINE32"
+  exit 0
+fi
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
