@@ -391,12 +391,14 @@ std::vector<double> bandedges(const std::vector<float> &heard)
     return {sample_rate / 2};
 }
 
-// A steep low-pass that keeps the band below `edge` hertz and removes what is above it, to see
-// every code's tone as such a file holds it: flat to 25 Hz below the edge and 80 dB down 15 Hz
-// above it.
+// A low-pass that falls into `edge` hertz, where a resampler left next to nothing, about as a
+// resampler's own filter does, to see every code's tone as such a file holds it: 3 dB down
+// 30 Hz below the edge, 20 dB down 10 Hz below it, 45 dB down at it. (sox's default falls
+// within 5 dB of it; a steeper model, flat to 15 Hz below the edge, left the tones in the fall
+// brighter than the file holds them, and some undecided.)
 std::vector<double> bandedgefilter(double edge)
 {
-    return lowpassfilter(edge - 5.0, 170);
+    return lowpassfilter(edge - 25.0, 80);
 }
 
 // Measures the channel on the first tones as last decided, leaving out those not trusted, the
@@ -439,9 +441,10 @@ channel measurechannel(const std::vector<float> &samples, const tone_set &set, c
     }
     if (measured.edge < sample_rate / 2)
         // A resampler's edge falls over the few tens of hertz below where nothing is left:
-        // seen through a low-pass a little below, the tones of codes in the fall are about
-        // as faint as such a file holds them; the channel's filter does the rest.
-        measured.band_edge = bandedgefilter(measured.edge - 10.0);
+        // seen through a low-pass that falls as such a resampler's does, the tones of codes in
+        // the fall are about as faint as such a file holds them; the channel's filter does the
+        // rest.
+        measured.band_edge = bandedgefilter(measured.edge);
     if (!measured.band_edge.empty()) {
         const int half = static_cast<int>(measured.band_edge.size() / 2);
         const std::vector<float> cut = filtered(sent.data(), count, measured.band_edge);
@@ -738,24 +741,31 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, c
     return read;
 }
 
-// The starts and clocks of a short text's likeliest readings from where its sound rises. Three
-// or four tones under noise may agree on a start half their periods off about as well as on
-// their own, where every code reads as its negative, and tell a clock 0.2 % off poorly (and a
-// square's tones near 1000 Hz put the grid's start a few samples off, clean or not): the
-// first tone starts a sample or two before the sound reaches a twentieth of its peak (the
-// later under noise), at any clock the grid found, the library's, or the one its own tones
-// measure. Each is looked at with a first pass alone; the few whose codes match the most of
-// the sound are returned.
-std::vector<grid> risestarts(const std::vector<float> &samples, rendered_tones &rendered, const grid &layout)
+// The starts and clocks of a short text's likeliest readings near where its sound rises and
+// near the grid's own start. Three or four tones under noise may agree on a start half their
+// periods off about as well as on their own, where every code reads as its negative, and tell
+// a clock 0.2 % off poorly (and a square's tones near 1000 Hz put the grid's start a few
+// samples off, clean or not): the first tone starts a sample or two before the sound reaches a
+// twentieth of its peak (the later under noise), or, where the first tone is too faint to
+// count as the rise (a square's near 1000 Hz after a converter cut its fundamental beats down
+// to near nothing every 25 ms), within a few samples of the grid's start; at any clock the
+// grid found, the library's, or the one its own tones measure. Each is looked at with a first
+// pass alone; the few whose codes match the most of the sound are returned.
+std::vector<grid> likelystarts(const std::vector<float> &samples, rendered_tones &rendered, const grid &layout)
 {
     std::vector<double> steps = {layout.step, 2.0};
     steps.insert(steps.end(), layout.other_steps.begin(), layout.other_steps.end());
     std::vector<std::pair<double, grid>> looks;
     const double rise = firstsound(samples);
-    for (double before = -0.5; before <= 3.5; before += 0.5) {
+    std::vector<double> origins;
+    for (double before = -0.5; before <= 3.5; before += 0.5)
+        origins.push_back(rise - before);
+    for (double off = -5.0; off <= 5.0; off += 0.5)
+        origins.push_back(layout.origin + off);
+    for (const double origin : origins) {
         for (const double step : steps) {
             grid start = layout;
-            start.origin = rise - before;
+            start.origin = origin;
             start.step = step;
             const reading look = lookfirst(samples, rendered, start);
             looks.push_back({look.matched, start});
@@ -833,7 +843,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         // code's negative, and tell the clock poorly; and a square's tones near 1000 Hz, whose
         // fundamentals do not start at phase 0, put the grid's start off.
         if (best.reads.size() <= tuning::rise_reading_tones) {
-            const std::vector<grid> risen = risestarts(samples, rendered, layout);
+            const std::vector<grid> risen = likelystarts(samples, rendered, layout);
             starts.insert(starts.end(), risen.begin(), risen.end());
         }
         reading aligned;
