@@ -271,6 +271,7 @@ const conversion conversions[] = {
     {"short_noise_fast", "\xfa\xad", 5, "sine", 1.002, 6.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
     {"short_noise_fast_triangle", "\x88;", 5, "triangle", 1.002, 6.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
     {"faint_first_square", "\xa0^\xe4", 5, "square", 1.0, 0.0, cut::gentle, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+    {"faint_first_sawtooth", "\xa0^\xe4", 3, "sawtooth", 1.0, 0.0, cut::gentle, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
     {"clipped_square", "\x91\xdf'X\xe9\x95\xa4\xb3[x[\xd3X", 5, "square", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0},
 };
 
@@ -377,6 +378,13 @@ TEST(Decode, ShortTextsByTheBandEdgeAreNeverMisread)
     for (float &sample : medium)
         sample *= 0.6f;
     undecidedin("\xa0^\xe4", "square", medium, 48000);
+    // A sawtooth's first tone there, its fundamental cut, after 40 ms of silence: read at a
+    // clock 0.05 % off in the triangle, its second overtone (48 Hz once folded) as a 47 Hz
+    // code, with the closing silence past the file's end, where no misfit rule looked.
+    std::vector<float> led(40 * 48, 0.0f);
+    for (float sample : resampled(bandcut(samples_of(rendered("\xa0^\xe4", 3, "sawtooth")), cut::gentle), 1.0))
+        led.push_back(0.6f * sample);
+    undecidedin("\xa0^\xe4", "sawtooth", led, 48000);
 }
 
 // A short text under noise at a clock a little off may leave only readings where some codes

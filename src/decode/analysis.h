@@ -34,8 +34,8 @@ struct grid {
 bool findgrid(const std::vector<float> &samples, grid &found, int tenths_wanted = 0);
 
 // Where the sound first rises, in work samples: where the first sounding tone starts, to a
-// sample or so.
-double firstsound(const std::vector<float> &samples);
+// sample or so; with `beating`, also a first tone whose level dips to near nothing and back.
+double firstsound(const std::vector<float> &samples, bool beating = false);
 
 // The signed code of a Windows-1252 byte, and the frequency in hertz, folded to 0 to 1000, that
 // its tone takes at the library's rate.

@@ -748,7 +748,7 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, c
 // samples off, clean or not): the first tone starts a sample or two before the sound reaches a
 // twentieth of its peak (the later under noise), or, where the first tone is too faint to
 // count as the rise (a square's near 1000 Hz after a converter cut its fundamental beats down
-// to near nothing every 25 ms), within a few samples of the grid's start; at any clock the
+// to near nothing every 20 ms), within a few samples of the grid's start; at any clock the
 // grid found, the library's, or the one its own tones measure. Each is looked at with a first
 // pass alone; the few whose codes match the most of the sound are returned.
 std::vector<grid> likelystarts(const std::vector<float> &samples, rendered_tones &rendered, const grid &layout)
@@ -756,10 +756,12 @@ std::vector<grid> likelystarts(const std::vector<float> &samples, rendered_tones
     std::vector<double> steps = {layout.step, 2.0};
     steps.insert(steps.end(), layout.other_steps.begin(), layout.other_steps.end());
     std::vector<std::pair<double, grid>> looks;
-    const double rise = firstsound(samples);
     std::vector<double> origins;
-    for (double before = -0.5; before <= 3.5; before += 0.5)
-        origins.push_back(rise - before);
+    for (const bool beating : {false, true}) {
+        const double rise = firstsound(samples, beating);
+        for (double before = -0.5; before <= 3.5; before += 0.5)
+            origins.push_back(rise - before);
+    }
     for (double off = -5.0; off <= 5.0; off += 0.5)
         origins.push_back(layout.origin + off);
     for (const double origin : origins) {
@@ -962,8 +964,12 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // tone that the text's closing silent tone holds: noise fills that silence as much as it
     // fills the tones, and a room rings into it, but codes that do not fit (read from a start a
     // period off, or in another waveform) leave their misfit in the tones alone. But for a
-    // single tone, whose clock is the library's: one a little off leaves as much.
-    if (best.decided < tuning::sure_reading_share && reads.size() > 1 && reads.back().code == 0) {
+    // single tone, whose clock is the library's: one a little off leaves as much. A reading of
+    // a few tones that ends without that silence (a file cut short, or read at a clock and
+    // start so far off that the silence fell past the end) has no noise to allow for: its
+    // codes must fit as a clean file's do.
+    const bool reads_closing_silence = reads.back().code == 0;
+    if (best.decided < tuning::sure_reading_share && reads.size() > 1 && (reads_closing_silence || reads.size() <= tuning::few_tones)) {
         double left = 0.0, energy = 0.0, leftover = 0.0;
         int decided = 0;
         for (const tone_read &read : reads) {
@@ -974,12 +980,12 @@ bool decodeconverted(const work_signal &work, decode_result &result)
                 ++decided;
             }
         }
-        const double silence = silenceshare(best);
+        const double silence = reads_closing_silence ? silenceshare(best) : 0.0;
         unsure = unsure || (decided > 1 && left > std::max(tuning::misfit_share, tuning::misfit_over_silence * silence) * energy);
         // Under noise, codes that fit their tones leave over what the noise alone puts in the
         // silent tone, sample for sample; a few tones read at a clock a little off, each as
         // its pair's other code or its negative, leave half as much again.
-        unsure = unsure || (decided > 1 && silence >= tuning::noisy_silence_share &&
+        unsure = unsure || (reads_closing_silence && decided > 1 && silence >= tuning::noisy_silence_share &&
                             leftover > tuning::noisy_leftover_over_silence * decided * reads.back().leftover);
     }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <numeric>
 
 namespace wavcreate {
 
@@ -180,8 +181,9 @@ comb bestcomb(const std::vector<float> &changes, std::size_t hops, int tenths, d
 // there for 32 ms, in work samples: within that stretch, the first sample past a twentieth of
 // the level of the 40 ms that follow. A tone starts at phase 0, and even one of 15 Hz is past
 // that level within half a millisecond; the clicks a resampler leaves of a tone it removed are
-// shorter.
-double firstsound(const std::vector<float> &samples)
+// shorter. A `beating` tone (one near 1000 Hz whose fundamental a converter cut, its overtones
+// beating down to near nothing every 20 ms) need only hold that level over the 32 ms on average.
+double firstsound(const std::vector<float> &samples, bool beating)
 {
     constexpr std::size_t stretch = 32;
     std::vector<float> levels;
@@ -194,7 +196,9 @@ double firstsound(const std::vector<float> &samples)
     const float loudest = levels.empty() ? 0.0f : *std::max_element(levels.begin(), levels.end());
     constexpr std::size_t lasting = 4;
     for (std::size_t i = 0; i + lasting <= levels.size(); ++i) {
-        if (*std::min_element(levels.begin() + static_cast<long>(i), levels.begin() + static_cast<long>(i + lasting)) < 0.1f * loudest)
+        const auto first = levels.begin() + static_cast<long>(i);
+        const float level = beating ? std::accumulate(first, first + lasting, 0.0f) / lasting : *std::min_element(first, first + lasting);
+        if (level < 0.1f * loudest)
             continue;
         const std::size_t from = i > 0 ? (i - 1) * stretch : 0;
         const std::size_t to = std::min(samples.size(), (i + 1) * stretch);
