@@ -171,7 +171,7 @@ std::vector<float> noisy(std::vector<float> samples, double snr)
 
 // How a converter's resampler cuts the band: not at all; steeply at 950 Hz, as one that keeps
 // 95 % of the band, so that the tones of 'a', 'à' and 'Ÿ' (992 and 993 Hz) all but vanish; or
-// falling from 950 Hz to 30 dB down at 980 Hz, as sox's default does.
+// falling from 3 dB down at 950 Hz to 29 dB down at 976 Hz, as sox's default does.
 enum class cut { none, steep, gentle };
 
 // The samples through a windowed-sinc low-pass of the shape `how`.
@@ -247,8 +247,9 @@ struct conversion {
 // unread (the square's slow tones 0.2 % fast, found in fifths at a clock off the other way), a
 // short text's start and clock taken from its few tones' phases alone (two tones under noise
 // 0.2 % fast, read as a code's negative or its pair's other code), a short text's start
-// looked for only where its sound rises (a square's first tone near 1000 Hz, its fundamental
-// cut, too faint to count as the rise).
+// looked for only where its sound rises, and that rise taken on the level's every 8 ms (a
+// square's and a sawtooth's first tone near 1000 Hz, its fundamental cut, beating too low to
+// count as the rise).
 const conversion conversions[] = {
     {"sine", "Hello, world! 0123 XYZ", 5, "sine", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"square", "Hello, world! 0123 XYZ", 3, "square", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},

@@ -746,9 +746,10 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, c
 // periods off about as well as on their own, where every code reads as its negative, and tell
 // a clock 0.2 % off poorly (and a square's tones near 1000 Hz put the grid's start a few
 // samples off, clean or not): the first tone starts a sample or two before the sound reaches a
-// twentieth of its peak (the later under noise), or, where the first tone is too faint to
-// count as the rise (a square's near 1000 Hz after a converter cut its fundamental beats down
-// to near nothing every 20 ms), within a few samples of the grid's start; at any clock the
+// twentieth of its peak (the later under noise); where the first tone is a square's or a
+// sawtooth's near 1000 Hz whose fundamental a converter cut, which beats down to near nothing
+// every 20 ms, the rise of its level's average, or within a few samples of the grid's start;
+// at any clock the
 // grid found, the library's, or the one its own tones measure. Each is looked at with a first
 // pass alone; the few whose codes match the most of the sound are returned.
 std::vector<grid> likelystarts(const std::vector<float> &samples, rendered_tones &rendered, const grid &layout)
