@@ -749,9 +749,8 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, c
 // twentieth of its peak (the later under noise); where the first tone is a square's or a
 // sawtooth's near 1000 Hz whose fundamental a converter cut, which beats down to near nothing
 // every 20 ms, the rise of its level's average, or within a few samples of the grid's start;
-// at any clock the
-// grid found, the library's, or the one its own tones measure. Each is looked at with a first
-// pass alone; the few whose codes match the most of the sound are returned.
+// at any clock the grid found, the library's, or the one its own tones measure. Each is looked
+// at with a first pass alone; the few whose codes match the most of the sound are returned.
 std::vector<grid> likelystarts(const std::vector<float> &samples, rendered_tones &rendered, const grid &layout)
 {
     std::vector<double> steps = {layout.step, 2.0};
