@@ -102,17 +102,6 @@ std::size_t readat(byte_source &source, long long position, unsigned char *out, 
     return done + pull(source, out + done, count - done);
 }
 
-// Reads what readat reads, and shows the streamed sizes as 0xFFFFFFFF.
-std::size_t readsizes(byte_source &source, long long position, unsigned char *out, std::size_t count)
-{
-    const std::size_t got = readat(source, position, out, count);
-    for (const long long field : source.streamed_sizes) {
-        for (long long at = std::max(field, position); at < std::min(field + 4, position + static_cast<long long>(got)); ++at)
-            out[at - position] = 0xFF;
-    }
-    return got;
-}
-
 uint32_t le32(const unsigned char *bytes)
 {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
@@ -188,6 +177,17 @@ riff_probe readpcm8(byte_source &source, std::string &samples, std::string &erro
 #if defined(WAVCREATE_HAVE_SNDFILE) && defined(WAVCREATE_HAVE_SOXR)
 
 namespace {
+
+// Reads what readat reads, and shows the streamed sizes as 0xFFFFFFFF.
+std::size_t readsizes(byte_source &source, long long position, unsigned char *out, std::size_t count)
+{
+    const std::size_t got = readat(source, position, out, count);
+    for (const long long field : source.streamed_sizes) {
+        for (long long at = std::max(field, position); at < std::min(field + 4, position + static_cast<long long>(got)); ++at)
+            out[at - position] = 0xFF;
+    }
+    return got;
+}
 
 // A resampler to work_rate, fed a block of mono samples at a time.
 struct resampler {
