@@ -249,7 +249,10 @@ struct conversion {
 // 0.2 % fast, read as a code's negative or its pair's other code), a short text's start
 // looked for only where its sound rises, and that rise taken on the level's every 8 ms (a
 // square's and a sawtooth's first tone near 1000 Hz, its fundamental cut, beating too low to
-// count as the rise).
+// count as the rise; at 40 tenths the tone length measured from there too), the start the
+// tone length was measured from left unread where the length is the grid's (that sawtooth
+// behind 80 ms of silence), a length whose first tone reaches back before the sound kept
+// (two long tones under noise, fitting a length two tenths longer).
 const conversion conversions[] = {
     {"sine", "Hello, world! 0123 XYZ", 5, "sine", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"square", "Hello, world! 0123 XYZ", 3, "square", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
@@ -273,6 +276,9 @@ const conversion conversions[] = {
     {"short_noise_fast_triangle", "\x88;", 5, "triangle", 1.002, 6.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
     {"faint_first_square", "\xa0^\xe4", 5, "square", 1.0, 0.0, cut::gentle, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"faint_first_sawtooth", "\xa0^\xe4", 3, "sawtooth", 1.0, 0.0, cut::gentle, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
+    {"faint_first_square_long", "\xa0^\xe4", 40, "square", 1.0, 0.0, cut::gentle, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
+    {"faint_first_sawtooth_late", "\xa0^\xe4", 3, "sawtooth", 1.0, 0.0, cut::gentle, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.2, 0.08},
+    {"short_noisy_first_tone_early", "Q\xdd", 10, "sine", 1.0, 0.01, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
     {"clipped_square", "\x91\xdf'X\xe9\x95\xa4\xb3[x[\xd3X", 5, "square", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0},
 };
 
@@ -398,6 +404,14 @@ TEST(Decode, ShortNoisyTextsOffTheClockAreNeverMisread)
     for (float &sample : samples)
         sample *= 0.6f;
     undecidedin(text, "sine", samples, 48000);
+}
+
+// A character twice under noise reads about as well as one tone nearly twice as long, the
+// file ending within that reading's closing silence: undecided, never a character short.
+TEST(Decode, ACharacterTwiceIsNeverReadAsOneLongerTone)
+{
+    for (const char *waveform : {"sine", "triangle"})
+        undecidedin("MM", waveform, noisy(samples_of(rendered("MM", 10, waveform)), 0.01), 2000);
 }
 
 // A 16-bit file at 48 kHz from a pipe whose writer could not know its sizes.

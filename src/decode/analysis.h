@@ -88,7 +88,8 @@ std::vector<float> lowpassed(const std::vector<float> &signal, const std::vector
 // ---- Where the grid's tone length leaves doubt
 
 // The tone length whose tones, from the first tone's start, match codes' tones best; of its
-// whole multiples that match about as well, the longest.
-int likeliestlength(const std::vector<float> &samples, const grid &layout);
+// whole multiples that match about as well, the longest: `layout` with that length, and the
+// first tone's start it was measured from as its origin.
+grid likeliestlength(const std::vector<float> &samples, const grid &layout);
 
 } // namespace wavcreate

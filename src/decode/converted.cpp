@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 
 namespace wavcreate {
@@ -725,6 +726,11 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, c
     // characters.
     while (read.reads.size() > 1 && read.reads.back().code != 0 && read.reads.back().energy < tuning::tail_share * read.loud)
         read.reads.pop_back();
+    // Nor is a silent tone past the closing one that the file holds only part of: a text's
+    // last space is a whole tone, and the ringing or padding after it is not.
+    while (read.reads.size() > 2 && read.reads.back().code == 0 && read.reads[read.reads.size() - 2].code == 0 &&
+           read.reads.back().start + read.tone_length > static_cast<double>(samples.size()) + 1.0)
+        read.reads.pop_back();
 
     // As shares of what the second pass heard, which each code's match is part of: each
     // tone's stretch reaches its filters' length into its neighbours.
@@ -764,15 +770,27 @@ std::vector<grid> likelystarts(const std::vector<float> &samples, rendered_tones
     }
     for (double off = -5.0; off <= 5.0; off += 0.5)
         origins.push_back(layout.origin + off);
+    // Where the first tone does not beat, both rises are one, and a clock the first pass
+    // measures may be one already tried: each start is looked at once.
+    std::sort(origins.begin(), origins.end());
+    origins.erase(std::unique(origins.begin(), origins.end()), origins.end());
+    const auto looked = [&looks](const grid &start) {
+        return std::any_of(looks.begin(), looks.end(), [&start](const auto &look) {
+            return look.second.origin == start.origin && look.second.step == start.step;
+        });
+    };
     for (const double origin : origins) {
         for (const double step : steps) {
             grid start = layout;
             start.origin = origin;
             start.step = step;
+            if (looked(start))
+                continue;
             const reading look = lookfirst(samples, rendered, start);
             looks.push_back({look.matched, start});
             start.step = look.step;
-            looks.push_back({lookfirst(samples, rendered, start).matched, start});
+            if (!looked(start))
+                looks.push_back({lookfirst(samples, rendered, start).matched, start});
         }
     }
     const std::size_t kept = std::min(looks.size(), tuning::rise_readings);
@@ -791,6 +809,26 @@ double silenceshare(const reading &read)
     return read.loud > 0.0 ? read.reads.back().energy / read.loud : 1.0;
 }
 
+// How many tones long the runs are in which the codes come, as a tone's pieces do (2 to 40
+// over the tone length); 0 where they do not. A tone's piece starts at the phase its code has
+// turned to by then: where a half turn, a sine's, a square's and a triangle's piece reads as
+// the code's negative (a tone of half a second turns 15.5 times a code).
+int piecerun(const reading &read)
+{
+    const bool odd_waveform = std::strcmp(read.waveform, "sawtooth") != 0;
+    for (int times = 2; times * read.layout.tenths <= max_tenths; ++times) {
+        bool runs = read.reads.size() >= static_cast<std::size_t>(times);
+        for (std::size_t k = 0; k < read.reads.size() && runs; ++k) {
+            const int code = read.reads[k].code;
+            const int first = read.reads[k - k % times].code;
+            runs = code == first || (odd_waveform && code == (256 - first) % 256);
+        }
+        if (runs)
+            return times;
+    }
+    return 0;
+}
+
 // Whether another tone length might read the file better: the codes leave much of the sound
 // unmatched, some tones were not decided, or the codes come in runs of two or more, as tones
 // cut in pieces do.
@@ -802,14 +840,7 @@ bool indoubt(const reading &read)
         if (!tone.trusted)
             return true;
     }
-    for (int times = 2; times * read.layout.tenths <= max_tenths; ++times) {
-        bool runs = read.reads.size() >= static_cast<std::size_t>(times);
-        for (std::size_t k = 0; k < read.reads.size() && runs; ++k)
-            runs = read.reads[k].code == read.reads[k - k % times].code;
-        if (runs)
-            return true;
-    }
-    return false;
+    return piecerun(read) != 0;
 }
 
 } // namespace
@@ -864,12 +895,49 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // start 32 ms either side, the start where the sound rises, and the other waveforms, each
     // kept where it reads better.
     if (indoubt(best)) {
-        const int tenths = likeliestlength(samples, layout);
+        // The better reading at another length: from `from`'s start and clock, or from the
+        // grid's start at that length.
+        const auto readlength = [&](const grid &from, int tenths) {
+            grid at = from;
+            at.tenths = tenths;
+            reading read = readtones(samples, rendered, at);
+            grid found;
+            if (findgrid(samples, found, tenths)) {
+                reading tried = readtones(samples, rendered, found);
+                if (tried.decided > read.decided)
+                    read = std::move(tried);
+            }
+            return read;
+        };
+        const grid likeliest = likeliestlength(samples, layout);
         grid other;
-        if (tenths != layout.tenths && findgrid(samples, other, tenths)) {
-            reading tried = readtones(samples, rendered, other);
-            const bool multiple = tenths % layout.tenths == 0;
-            if (tried.decided > best.decided || (multiple && tried.decided >= tuning::longer_reading_share * best.decided))
+        // Read from the first tone's start the length was measured from, which may be the
+        // file's where the grid's fell on another tone or its ringing; and, at another
+        // length, from the grid's start at that length.
+        const bool new_length = likeliest.tenths != layout.tenths;
+        reading tried = new_length ? readlength(likeliest, likeliest.tenths) : readtones(samples, rendered, likeliest);
+        const bool multiple = new_length && likeliest.tenths % layout.tenths == 0;
+        if (tried.decided > best.decided || (multiple && tried.decided >= tuning::longer_reading_share * best.decided))
+            best = std::move(tried);
+        // Or a few tones under noise fit the grid of a longer length about as well, its first
+        // tone reaching back before the sound, where its first end is the file's: the length
+        // whose first tone starts with the sound, and a tenth either side. Of as many tones:
+        // fewer leave sound unread, which under noise reads as matching more.
+        const grid fitted = best.layout;
+        const double tenth = tonelength(1) * fitted.step;
+        const int tenths_before = static_cast<int>(std::lround(-fitted.origin / tenth));
+        grid from_sound = fitted, shorter = fitted, longer = fitted;
+        from_sound.tenths -= tenths_before;
+        from_sound.origin += tenths_before * tenth;
+        shorter.tenths -= 1;
+        longer.tenths += 1;
+        for (const grid &near : {from_sound, shorter, longer}) {
+            if (best.reads.size() > tuning::few_tones)
+                break;
+            if (near.tenths < 1 || near.tenths > max_tenths || near.tenths == fitted.tenths)
+                continue;
+            reading tried = readlength(near, near.tenths);
+            if (tried.reads.size() == best.reads.size() && tried.decided > best.decided)
                 best = std::move(tried);
         }
         // Or a longer length whose comb matched nearly as well is the file's.
@@ -881,6 +949,13 @@ bool decodeconverted(const work_signal &work, decode_result &result)
                 if (tried.decided > best.decided)
                     best = std::move(tried);
             }
+        }
+        // Or the codes come in runs, as a tone's pieces do, which under noise read about as
+        // well as the whole tones: read at the runs' length.
+        if (const int times = piecerun(best); times != 0) {
+            reading tried = readlength(best.layout, best.layout.tenths * times);
+            if (tried.decided >= tuning::longer_reading_share * best.decided)
+                best = std::move(tried);
         }
         // Or the grid's length is the file's, and its pieces read better only at the clock they
         // measured, which a tone or two cannot show whole: read it again at that clock.
@@ -960,6 +1035,13 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         const bool damaged = overlapsdamage(work, read.start, read.start + best.tone_length);
         unsure = unsure || (reads.size() <= tuning::few_tones && read.trusted && !damaged && !codefits(read));
     }
+    // Nor, in a reading of a few tones in doubt, where the file does not hold the closing
+    // silent tone nearly whole: a converter keeps a file's length, and a few tones under noise
+    // fit a longer length about as well where they are its pieces (a text of one character
+    // twice, read as one tone twice as long or more, the file ending within its silence).
+    const double closing_held = (static_cast<double>(samples.size()) - reads.back().start) / best.tone_length;
+    unsure = unsure || (best.decided < tuning::sure_reading_share && reads.size() <= tuning::few_tones && reads.back().code == 0 &&
+                        closing_held < tuning::least_closing_share);
     // Nor where the decided codes leave much of their tones over, several times the share of a
     // tone that the text's closing silent tone holds: noise fills that silence as much as it
     // fills the tones, and a room rings into it, but codes that do not fit (read from a start a

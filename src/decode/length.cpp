@@ -117,12 +117,11 @@ double bestshare(const band_periods &periods, int tenths, const float *heard, do
 
 // The first tone's start to half a work sample: where its first 200 samples, as long as the
 // shortest tone, match a code's best in the compared band. From 60 ms before where the sound
-// rose (a tone of slow overtones, what a resampler leaves of one near 1000 Hz, rises late) to
+// `rose` (a tone of slow overtones, what a resampler leaves of one near 1000 Hz, rises late) to
 // 2 ms after, every millisecond, then every half work sample around the best.
-double firsttonestart(const std::vector<float> &samples, const band_periods &periods)
+double firsttonestart(const std::vector<float> &samples, const band_periods &periods, double rose)
 {
     const int length = matchedlength(0);
-    const double rose = firstsound(samples);
     const double from = std::max(0.0, rose - 0.06 * work_rate);
     const double to = rose + 0.002 * work_rate;
     // The stretch searched at the library's rate, low-passed once for each of the four half
@@ -179,38 +178,72 @@ double lengthmatch(const std::vector<float> &sound, const band_periods &periods,
     return energy > 0.0 ? *std::max_element(std::begin(matched), std::end(matched)) / energy : 0.0;
 }
 
+// How well each tone length's tones match from the first tone's start found near `rise`, at
+// the grid's clock and at the library's, where the grid's was found on the wrong length.
+struct length_scores {
+    double origin = 0.0;
+    double at_grid_clock[max_tenths + 1] = {};
+    double at_library_clock[max_tenths + 1] = {};
+    double score(int tenths) const { return std::max(at_grid_clock[tenths], at_library_clock[tenths]); }
+    int best() const
+    {
+        int found = 1;
+        for (int tenths = 2; tenths <= max_tenths; ++tenths) {
+            if (score(tenths) > score(found))
+                found = tenths;
+        }
+        return found;
+    }
+};
+
+length_scores lengthscores(const std::vector<float> &samples, const band_periods &periods, double grid_step, double rise)
+{
+    length_scores scores;
+    scores.origin = firsttonestart(samples, periods, rise);
+    const auto count = static_cast<int>(std::min<double>(samples.size() - scores.origin, tuning::first_search_seconds * work_rate) / 2.0);
+    std::vector<float> sound(static_cast<std::size_t>(std::max(count, 0)));
+    const auto match = [&](double step, double *into) {
+        extract(samples, scores.origin, step, static_cast<int>(sound.size()), sound.data());
+        const std::vector<float> cut = lowpassed(sound, periods.band);
+        for (int tenths = 1; tenths <= max_tenths; ++tenths)
+            into[tenths] = lengthmatch(cut, periods, tenths);
+    };
+    match(grid_step, scores.at_grid_clock);
+    if (grid_step != 2.0)
+        match(2.0, scores.at_library_clock);
+    return scores;
+}
+
 } // namespace
 
 // The tone length whose tones' starts match the sound best; of its whole multiples that match
 // about as well, the longest: a tone's pieces start as tones of its code do where the code's
 // phase turns whole at the cut.
-int likeliestlength(const std::vector<float> &samples, const grid &layout)
+grid likeliestlength(const std::vector<float> &samples, const grid &layout)
 {
     const band_periods &periods = bandperiods();
-    // The first sound starts a tone, whatever its length: the sound from there at the
-    // library's instants, at the grid's clock and at the library's, where the grid's was found
-    // on the wrong length.
-    const double origin = firsttonestart(samples, periods);
-    const auto count = static_cast<int>(std::min<double>(samples.size() - origin, tuning::first_search_seconds * work_rate) / 2.0);
-    std::vector<float> at_grid_clock(static_cast<std::size_t>(std::max(count, 0)));
-    std::vector<float> at_library_clock(at_grid_clock.size());
-    extract(samples, origin, layout.step, static_cast<int>(at_grid_clock.size()), at_grid_clock.data());
-    extract(samples, origin, 2.0, static_cast<int>(at_library_clock.size()), at_library_clock.data());
-    at_grid_clock = lowpassed(at_grid_clock, periods.band);
-    at_library_clock = lowpassed(at_library_clock, periods.band);
-    double scores[max_tenths + 1] = {};
-    int best = 1;
-    for (int tenths = 1; tenths <= max_tenths; ++tenths) {
-        scores[tenths] = std::max(lengthmatch(at_grid_clock, periods, tenths), lengthmatch(at_library_clock, periods, tenths));
-        if (scores[tenths] > scores[best])
-            best = tenths;
+    // The first sound starts a tone, whatever its length. A first tone that beats down to near
+    // nothing (a square's near 1000 Hz whose fundamental a converter cut) may rise well before
+    // the sound holds its level: from there too, where its tones match better.
+    const double rise = firstsound(samples);
+    const double beating_rise = firstsound(samples, true);
+    length_scores scores = lengthscores(samples, periods, layout.step, rise);
+    if (beating_rise != rise) {
+        length_scores beating = lengthscores(samples, periods, layout.step, beating_rise);
+        if (beating.score(beating.best()) > scores.score(scores.best()))
+            scores = beating;
     }
-    int chosen = best;
+    const int best = scores.best();
+    grid likeliest = layout;
+    likeliest.tenths = best;
     for (int tenths = 2 * best; tenths <= max_tenths; tenths += best) {
-        if (scores[tenths] >= tuning::longer_reading_share * scores[best])
-            chosen = tenths;
+        if (scores.score(tenths) >= tuning::longer_reading_share * scores.score(best))
+            likeliest.tenths = tenths;
     }
-    return chosen;
+    likeliest.origin = scores.origin;
+    if (scores.at_library_clock[likeliest.tenths] > scores.at_grid_clock[likeliest.tenths])
+        likeliest.step = 2.0;
+    return likeliest;
 }
 
 } // namespace wavcreate

@@ -46,6 +46,10 @@ constexpr double sure_reading_share = 0.9;
 // (noise as strong as the tones leaves the codes half of it).
 constexpr double least_decided_share = 0.35;
 
+// Below this share of the closing silent tone in the file, a doubtful reading of a few tones
+// is not the file's: a converter keeps the length, or adds to it.
+constexpr double least_closing_share = 0.9;
+
 // A file of this many tones or fewer may hide its band's edge, agree on several first starts
 // and show its waveform poorly: it alone is read at each edge resamplers cut at, from each
 // such start and in each waveform. A longer file shows them on its own, and is not read
