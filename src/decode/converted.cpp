@@ -1042,6 +1042,20 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     const double closing_held = (static_cast<double>(samples.size()) - reads.back().start) / best.tone_length;
     unsure = unsure || (best.decided < tuning::sure_reading_share && reads.size() <= tuning::few_tones && reads.back().code == 0 &&
                         closing_held < tuning::least_closing_share);
+    // Nor where what comes before the first tone is sound, not a converter's silence or noise:
+    // a reading from a start well into the first tone leaves it unread.
+    if (best.decided < tuning::sure_reading_share && reads.size() <= tuning::few_tones && reads.back().code == 0) {
+        const auto lead = static_cast<std::size_t>(std::clamp(reads.front().start, 0.0, static_cast<double>(samples.size())));
+        double lead_energy = 0.0;
+        for (std::size_t n = 0; n < lead; ++n)
+            lead_energy += static_cast<double>(samples[n]) * samples[n];
+        const double tone_samples = best.tone_length / best.step;
+        const double lead_power = lead > 0 ? lead_energy / static_cast<double>(lead) : 0.0;
+        const double silence_power = reads.back().energy / tone_samples;
+        const double sound_power = best.loud / tone_samples;
+        unsure = unsure || (static_cast<double>(lead) >= tuning::unread_lead_seconds * work_rate &&
+                            lead_power > std::max(tuning::unread_lead_over_silence * silence_power, tuning::unread_lead_share * sound_power));
+    }
     // Nor where the decided codes leave much of their tones over, several times the share of a
     // tone that the text's closing silent tone holds: noise fills that silence as much as it
     // fills the tones, and a room rings into it, but codes that do not fit (read from a start a

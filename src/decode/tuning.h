@@ -50,6 +50,12 @@ constexpr double least_decided_share = 0.35;
 // is not the file's: a converter keeps the length, or adds to it.
 constexpr double least_closing_share = 0.9;
 
+// Before a doubtful reading's first tone, at least this long, more power than this many times
+// the closing silent tone's and this share of a sounding tone's is sound left unread.
+constexpr double unread_lead_seconds = 0.01;
+constexpr double unread_lead_over_silence = 1.3;
+constexpr double unread_lead_share = 0.2;
+
 // A file of this many tones or fewer may hide its band's edge, agree on several first starts
 // and show its waveform poorly: it alone is read at each edge resamplers cut at, from each
 // such start and in each waveform. A longer file shows them on its own, and is not read
