@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <optional>
 
 namespace wavcreate {
 
@@ -896,10 +897,15 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // kept where it reads better.
     if (indoubt(best)) {
         // The better reading at another length: from `from`'s start and clock, or from the
-        // grid's start at that length.
-        const auto readlength = [&](const grid &from, int tenths) {
+        // grid's start at that length; none where the sound from that start does not hold a
+        // character's tone and half its closing silence (junk would have every length's tones
+        // rendered, up to 40 tenths).
+        const auto readlength = [&](const grid &from, int tenths) -> std::optional<reading> {
             grid at = from;
             at.tenths = tenths;
+            const double held = (static_cast<double>(samples.size()) - std::max(0.0, at.origin)) / (tonelength(tenths) * at.step);
+            if (held < tuning::least_tones_held)
+                return std::nullopt;
             reading read = readtones(samples, rendered, at);
             grid found;
             if (findgrid(samples, found, tenths)) {
@@ -915,10 +921,10 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         // file's where the grid's fell on another tone or its ringing; and, at another
         // length, from the grid's start at that length.
         const bool new_length = likeliest.tenths != layout.tenths;
-        reading tried = new_length ? readlength(likeliest, likeliest.tenths) : readtones(samples, rendered, likeliest);
+        std::optional<reading> tried = new_length ? readlength(likeliest, likeliest.tenths) : readtones(samples, rendered, likeliest);
         const bool multiple = new_length && likeliest.tenths % layout.tenths == 0;
-        if (tried.decided > best.decided || (multiple && tried.decided >= tuning::longer_reading_share * best.decided))
-            best = std::move(tried);
+        if (tried && (tried->decided > best.decided || (multiple && tried->decided >= tuning::longer_reading_share * best.decided)))
+            best = std::move(*tried);
         // Or a few tones under noise fit the grid of a longer length about as well, its first
         // tone reaching back before the sound, where its first end is the file's: the length
         // whose first tone starts with the sound, and a tenth either side. Of as many tones:
@@ -926,19 +932,19 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         const grid fitted = best.layout;
         const double tenth = tonelength(1) * fitted.step;
         const int tenths_before = static_cast<int>(std::lround(-fitted.origin / tenth));
-        grid from_sound = fitted, shorter = fitted, longer = fitted;
+        grid from_sound = fitted, a_tenth_shorter = fitted, a_tenth_longer = fitted;
         from_sound.tenths -= tenths_before;
         from_sound.origin += tenths_before * tenth;
-        shorter.tenths -= 1;
-        longer.tenths += 1;
-        for (const grid &near : {from_sound, shorter, longer}) {
+        a_tenth_shorter.tenths -= 1;
+        a_tenth_longer.tenths += 1;
+        for (const grid &near : {from_sound, a_tenth_shorter, a_tenth_longer}) {
             if (best.reads.size() > tuning::few_tones)
                 break;
             if (near.tenths < 1 || near.tenths > max_tenths || near.tenths == fitted.tenths)
                 continue;
-            reading tried = readlength(near, near.tenths);
-            if (tried.reads.size() == best.reads.size() && tried.decided > best.decided)
-                best = std::move(tried);
+            std::optional<reading> tried = readlength(near, near.tenths);
+            if (tried && tried->reads.size() == best.reads.size() && tried->decided > best.decided)
+                best = std::move(*tried);
         }
         // Or a longer length whose comb matched nearly as well is the file's.
         for (const int longer : layout.longer_lengths) {
@@ -953,9 +959,9 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         // Or the codes come in runs, as a tone's pieces do, which under noise read about as
         // well as the whole tones: read at the runs' length.
         if (const int times = piecerun(best); times != 0) {
-            reading tried = readlength(best.layout, best.layout.tenths * times);
-            if (tried.decided >= tuning::longer_reading_share * best.decided)
-                best = std::move(tried);
+            std::optional<reading> tried = readlength(best.layout, best.layout.tenths * times);
+            if (tried && tried->decided >= tuning::longer_reading_share * best.decided)
+                best = std::move(*tried);
         }
         // Or the grid's length is the file's, and its pieces read better only at the clock they
         // measured, which a tone or two cannot show whole: read it again at that clock.

@@ -50,6 +50,10 @@ constexpr double least_decided_share = 0.35;
 // is not the file's: a converter keeps the length, or adds to it.
 constexpr double least_closing_share = 0.9;
 
+// A doubtful reading is read at another tone length only where the sound from its start holds
+// this many of that length's tones: a character's and half of its closing silence.
+constexpr double least_tones_held = 1.5;
+
 // Before a doubtful reading's first tone, at least this long, more power than this many times
 // the closing silent tone's and this share of a sounding tone's is sound left unread.
 constexpr double unread_lead_seconds = 0.01;
