@@ -1044,13 +1044,11 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // Nor, in a reading of a few tones in doubt, where the file does not hold the closing
     // silent tone nearly whole: a converter keeps a file's length, and a few tones under noise
     // fit a longer length about as well where they are its pieces (a text of one character
-    // twice, read as one tone twice as long or more, the file ending within its silence).
-    const double closing_held = (static_cast<double>(samples.size()) - reads.back().start) / best.tone_length;
-    unsure = unsure || (best.decided < tuning::sure_reading_share && reads.size() <= tuning::few_tones && reads.back().code == 0 &&
-                        closing_held < tuning::least_closing_share);
-    // Nor where what comes before the first tone is sound, not a converter's silence or noise:
-    // a reading from a start well into the first tone leaves it unread.
+    // twice, read as one tone twice as long or more, the file ending within its silence). Nor
+    // where what comes before the first tone is sound, not a converter's silence or noise: a
+    // reading from a start well into the first tone leaves it unread.
     if (best.decided < tuning::sure_reading_share && reads.size() <= tuning::few_tones && reads.back().code == 0) {
+        const double closing_held = (static_cast<double>(samples.size()) - reads.back().start) / best.tone_length;
         const auto lead = static_cast<std::size_t>(std::clamp(reads.front().start, 0.0, static_cast<double>(samples.size())));
         double lead_energy = 0.0;
         for (std::size_t n = 0; n < lead; ++n)
@@ -1059,8 +1057,9 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         const double lead_power = lead > 0 ? lead_energy / static_cast<double>(lead) : 0.0;
         const double silence_power = reads.back().energy / tone_samples;
         const double sound_power = best.loud / tone_samples;
-        unsure = unsure || (static_cast<double>(lead) >= tuning::unread_lead_seconds * work_rate &&
-                            lead_power > std::max(tuning::unread_lead_over_silence * silence_power, tuning::unread_lead_share * sound_power));
+        unsure = unsure || closing_held < tuning::least_closing_share ||
+                 (static_cast<double>(lead) >= tuning::unread_lead_seconds * work_rate &&
+                  lead_power > std::max(tuning::unread_lead_over_silence * silence_power, tuning::unread_lead_share * sound_power));
     }
     // Nor where the decided codes leave much of their tones over, several times the share of a
     // tone that the text's closing silent tone holds: noise fills that silence as much as it
