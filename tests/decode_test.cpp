@@ -279,6 +279,7 @@ const conversion conversions[] = {
     {"faint_first_square_long", "\xa0^\xe4", 40, "square", 1.0, 0.0, cut::gentle, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
     {"faint_first_sawtooth_late", "\xa0^\xe4", 3, "sawtooth", 1.0, 0.0, cut::gentle, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.2, 0.08},
     {"short_noisy_first_tone_early", "Q\xdd", 10, "sine", 1.0, 0.01, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
+    {"pieces_as_negatives", "]\xbf'", 30, "sine", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.5, 0.0},
     {"clipped_square", "\x91\xdf'X\xe9\x95\xa4\xb3[x[\xd3X", 5, "square", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0},
 };
 

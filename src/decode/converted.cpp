@@ -915,7 +915,22 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             }
             return read;
         };
-        const grid likeliest = likeliestlength(samples, layout);
+        // The likeliest length's start is found in the band below 860 Hz, which tones near
+        // 1000 Hz barely reach, and a start a sample off reads them as their negatives through
+        // a channel that turns them the rest of the way: it is taken where a first pass alone,
+        // within two samples, matches the most of the sound.
+        grid likeliest = likeliestlength(samples, layout);
+        const double measured_origin = likeliest.origin;
+        double most_matched = -1.0;
+        for (double off = -4.0; off <= 4.0; off += 0.5) {
+            grid start = likeliest;
+            start.origin = measured_origin + off;
+            const double matched = lookfirst(samples, rendered, start).matched;
+            if (matched > most_matched) {
+                most_matched = matched;
+                likeliest.origin = start.origin;
+            }
+        }
         grid other;
         // Read from the first tone's start the length was measured from, which may be the
         // file's where the grid's fell on another tone or its ringing; and, at another
