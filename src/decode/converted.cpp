@@ -900,11 +900,14 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         // grid's start at that length; none where the sound from that start does not hold a
         // character's tone and half its closing silence (junk would have every length's tones
         // rendered, up to 40 tenths).
+        const auto held = [&](const grid &at) {
+            return (static_cast<double>(samples.size()) - std::max(0.0, at.origin)) / (tonelength(at.tenths) * at.step) >=
+                   tuning::least_tones_held;
+        };
         const auto readlength = [&](const grid &from, int tenths) -> std::optional<reading> {
             grid at = from;
             at.tenths = tenths;
-            const double held = (static_cast<double>(samples.size()) - std::max(0.0, at.origin)) / (tonelength(tenths) * at.step);
-            if (held < tuning::least_tones_held)
+            if (!held(at))
                 return std::nullopt;
             reading read = readtones(samples, rendered, at);
             grid found;
@@ -920,9 +923,10 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         // a channel that turns them the rest of the way: it is taken where a first pass alone,
         // within two samples, matches the most of the sound.
         grid likeliest = likeliestlength(samples, layout);
+        const bool new_length = likeliest.tenths != layout.tenths;
         const double measured_origin = likeliest.origin;
         double most_matched = -1.0;
-        for (double off = -4.0; off <= 4.0; off += 0.5) {
+        for (double off = -4.0; off <= 4.0 && (!new_length || held(likeliest)); off += 0.5) {
             grid start = likeliest;
             start.origin = measured_origin + off;
             const double matched = lookfirst(samples, rendered, start).matched;
@@ -935,7 +939,6 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         // Read from the first tone's start the length was measured from, which may be the
         // file's where the grid's fell on another tone or its ringing; and, at another
         // length, from the grid's start at that length.
-        const bool new_length = likeliest.tenths != layout.tenths;
         std::optional<reading> tried = new_length ? readlength(likeliest, likeliest.tenths) : readtones(samples, rendered, likeliest);
         const bool multiple = new_length && likeliest.tenths % layout.tenths == 0;
         if (tried && (tried->decided > best.decided || (multiple && tried->decided >= tuning::longer_reading_share * best.decided)))
