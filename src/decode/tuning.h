@@ -11,6 +11,13 @@ namespace wavcreate::tuning {
 // hundred parts in a million, a deliberate speed change of 0.2 % still decodes, with room.
 constexpr double clock_range = 0.006;
 
+// Where the tones' phases fix the clock, it moves at most this far from the one their
+// measured frequencies give: tones of many frequencies agree on one clock only, but a few
+// agree as well, each at its own phase or half a turn from it, at clocks hundreds of parts in
+// a million away (four tones under noise 0.2 % fast were set 450 ppm off, two read as their
+// negatives), while their frequencies put the clock within some tens.
+constexpr double few_tones_clock_reach = 1e-4;
+
 // The first seconds of sound in which the tone length, the clock and the grid are sought; the
 // rest of the file is followed tone by tone.
 constexpr double grid_search_seconds = 30.0;
