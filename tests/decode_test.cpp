@@ -255,7 +255,10 @@ struct conversion {
 // (two long tones under noise, fitting a length two tenths longer), tones sought only above
 // 20 Hz, and a few tones' clock moved by their phases alone (`¿`'s 15 Hz among three tones
 // under noise 0.2 % fast: read at the library's clock, or at one 570 ppm off, the first code
-// its negative, exit 0).
+// its negative, exit 0), two tones 0.2 % fast looked for only at the library clock's starts
+// (read as ` ›ó`, exit 0), or, at another length than the grid's, only from its grid's start
+// (`eó`, joined in one tone of 10 tenths), or kept at a length whose first tone reaches back
+// before the file's start where the length that starts with the sound reads them clean.
 const conversion conversions[] = {
     {"sine", "Hello, world! 0123 XYZ", 5, "sine", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"square", "Hello, world! 0123 XYZ", 3, "square", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
@@ -284,6 +287,9 @@ const conversion conversions[] = {
     {"short_noisy_first_tone_early", "Q\xdd", 10, "sine", 1.0, 0.01, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
     {"pieces_as_negatives", "]\xbf'", 30, "sine", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.5, 0.0},
     {"low_tone_noise_fast", "]\xbf'", 5, "sine", 1.002, 6.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
+    {"two_tones_fast", " e\xf3", 5, "sine", 1.002, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
+    {"two_tones_fast_joined", "e\xf3", 5, "sine", 1.002, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
+    {"two_tones_fast_first_cut", "\x87\x8e", 5, "sine", 1.002, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.6, 0.0},
     {"clipped_square", "\x91\xdf'X\xe9\x95\xa4\xb3[x[\xd3X", 5, "square", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0},
 };
 

@@ -5,6 +5,7 @@
 #include "decode/decode_parts.h"
 
 #include <complex>
+#include <utility>
 #include <vector>
 
 namespace wavcreate {
@@ -24,6 +25,9 @@ struct grid {
     // last refinement: a few tones fit a clock 0.1 % off about as well, each on its pair's
     // other code.
     std::vector<double> other_steps;
+    // Of a tone or two, which say nothing of the clock, the starts their phases agree on at
+    // each of those other clocks, as (origin, step).
+    std::vector<std::pair<double, double>> other_clock_starts;
     // Whole multiples of the tone length whose combs matched nearly as well: a square's slow
     // tones match best in pieces, the more so at a clock off the library's.
     std::vector<int> longer_lengths;

@@ -756,8 +756,11 @@ reading readtones(const std::vector<float> &samples, rendered_tones &rendered, c
 // twentieth of its peak (the later under noise); where the first tone is a square's or a
 // sawtooth's near 1000 Hz whose fundamental a converter cut, which beats down to near nothing
 // every 20 ms, the rise of its level's average, or within a few samples of the grid's start;
-// at any clock the grid found, the library's, or the one its own tones measure. Each is looked
-// at with a first pass alone; the few whose codes match the most of the sound are returned.
+// at any clock the grid found, the library's, or the one its own tones measure; and at each
+// clock a tone or two allow, where their phases agree (a sine's two tones 0.2 % fast, whose
+// sound rose 7 ms early in a resampler's ringing, were read ` ›ó` for ` eó`, exit 0). Each is
+// looked at with a first pass alone; the few whose codes match the most of the sound are
+// returned.
 std::vector<grid> likelystarts(const std::vector<float> &samples, rendered_tones &rendered, const grid &layout)
 {
     std::vector<double> steps = {layout.step, 2.0};
@@ -780,19 +783,23 @@ std::vector<grid> likelystarts(const std::vector<float> &samples, rendered_tones
             return look.second.origin == start.origin && look.second.step == start.step;
         });
     };
+    std::vector<std::pair<double, double>> candidates; // (origin, step)
     for (const double origin : origins) {
-        for (const double step : steps) {
-            grid start = layout;
-            start.origin = origin;
-            start.step = step;
-            if (looked(start))
-                continue;
-            const reading look = lookfirst(samples, rendered, start);
-            looks.push_back({look.matched, start});
-            start.step = look.step;
-            if (!looked(start))
-                looks.push_back({lookfirst(samples, rendered, start).matched, start});
-        }
+        for (const double step : steps)
+            candidates.push_back({origin, step});
+    }
+    candidates.insert(candidates.end(), layout.other_clock_starts.begin(), layout.other_clock_starts.end());
+    for (const auto &[origin, step] : candidates) {
+        grid start = layout;
+        start.origin = origin;
+        start.step = step;
+        if (looked(start))
+            continue;
+        const reading look = lookfirst(samples, rendered, start);
+        looks.push_back({look.matched, start});
+        start.step = look.step;
+        if (!looked(start))
+            looks.push_back({lookfirst(samples, rendered, start).matched, start});
     }
     const std::size_t kept = std::min(looks.size(), tuning::rise_readings);
     std::partial_sort(looks.begin(), looks.begin() + static_cast<long>(kept), looks.end(),
@@ -897,9 +904,11 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // kept where it reads better.
     if (indoubt(best)) {
         // The better reading at another length: from `from`'s start and clock, or from the
-        // grid's start at that length; none where the sound from that start does not hold a
-        // character's tone and half its closing silence (junk would have every length's tones
-        // rendered, up to 40 tenths).
+        // grid's start at that length, and for a short text not read clean there, from the
+        // starts and clocks a first pass likes best at that length, as at the grid's own (two
+        // tones 0.2 % fast were read at 10 tenths, the first before the file's start); none
+        // where the sound from that start does not hold a character's tone and half its closing
+        // silence (junk would have every length's tones rendered, up to 40 tenths).
         const auto held = [&](const grid &at) {
             return (static_cast<double>(samples.size()) - std::max(0.0, at.origin)) / (tonelength(at.tenths) * at.step) >=
                    tuning::least_tones_held;
@@ -915,6 +924,13 @@ bool decodeconverted(const work_signal &work, decode_result &result)
                 reading tried = readtones(samples, rendered, found);
                 if (tried.decided > read.decided)
                     read = std::move(tried);
+                if (read.decided < tuning::aligned_reading_share && read.reads.size() <= tuning::rise_reading_tones) {
+                    for (const grid &start : likelystarts(samples, rendered, found)) {
+                        reading tried = readtones(samples, rendered, start);
+                        if (tried.decided > read.decided)
+                            read = std::move(tried);
+                    }
+                }
             }
             return read;
         };
@@ -945,8 +961,10 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             best = std::move(*tried);
         // Or a few tones under noise fit the grid of a longer length about as well, its first
         // tone reaching back before the sound, where its first end is the file's: the length
-        // whose first tone starts with the sound, and a tenth either side. Of as many tones:
-        // fewer leave sound unread, which under noise reads as matching more.
+        // whose first tone starts with the sound, and a tenth either side. Of as many tones
+        // (fewer leave sound unread, which under noise reads as matching more), or one that
+        // leaves no doubt: clean, a code read whole beats one whose tone reached back before
+        // the file's start.
         const grid fitted = best.layout;
         const double tenth = tonelength(1) * fitted.step;
         const int tenths_before = static_cast<int>(std::lround(-fitted.origin / tenth));
@@ -961,7 +979,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
             if (near.tenths < 1 || near.tenths > max_tenths || near.tenths == fitted.tenths)
                 continue;
             std::optional<reading> tried = readlength(near, near.tenths);
-            if (tried && tried->reads.size() == best.reads.size() && tried->decided > best.decided)
+            if (tried && (tried->reads.size() == best.reads.size() || !indoubt(*tried)) && tried->decided > best.decided)
                 best = std::move(*tried);
         }
         // Or a longer length whose comb matched nearly as well is the file's.

@@ -789,9 +789,17 @@ bool findgrid(const std::vector<float> &samples, grid &found, int tenths_wanted)
             best = clocked;
         }
     }
+    // The grid of a tone or two is the library clock's; at each other clock they allow, the
+    // starts their phases agree on, for a reading to choose from.
     if (few_tones) {
-        for (const candidate &clocked : clockfrompeaks(chosen_over_more))
+        for (candidate clocked : clockfrompeaks(chosen_over_more)) {
             found.other_steps.push_back(clocked.step);
+            placetones(clocked, sound, reach);
+            aligntones(samples, clocked, 0.016 * work_rate, 0.0, sound);
+            found.other_clock_starts.push_back({clocked.origin, clocked.step});
+            for (double shift : clocked.other_shifts)
+                found.other_clock_starts.push_back({clocked.origin + shift, clocked.step});
+        }
     }
     placetones(best, sound, reach);
     if (!few_tones) {
