@@ -484,9 +484,10 @@ double offcode(double frequency) { return std::fabs(nearestcode(frequency) - fre
 // those nearest to the library's clock first, or the best fitting first. Codes come in pairs 1 Hz apart, so a few tones fit a
 // clock 0.1 % off as well, each on its pair's other code; the tones' timing tells them apart.
 // A tolerance keeps a tone whose waveform folds a harmonic a few hertz from its own frequency,
-// and so measures it off, from pulling the rest.
+// and so measures it off, from pulling the rest. `miss`: the hertz a tone's measurement may
+// miss by, as a root mean square.
 std::vector<double> clockscales(const std::vector<std::pair<double, double>> &measured, double step,
-                                double reach, double tolerance, bool nearest_first)
+                                double reach, double tolerance, bool nearest_first, double miss = 0.02)
 {
     double total = 0.0;
     for (const auto &entry : measured)
@@ -507,7 +508,7 @@ std::vector<double> clockscales(const std::vector<std::pair<double, double>> &me
     std::vector<std::pair<double, double>> dips;
     for (std::size_t i = 1; i + 1 < costs.size(); ++i) {
         const double cost = costs[i].second;
-        if (cost <= costs[i - 1].second && cost <= costs[i + 1].second && cost <= 2.0 * least + total * 0.0004)
+        if (cost <= costs[i - 1].second && cost <= costs[i + 1].second && cost <= 2.0 * least + total * miss * miss)
             dips.push_back(costs[i]);
     }
     std::sort(dips.begin(), dips.end(), [&](const auto &a, const auto &b) {
@@ -524,14 +525,14 @@ std::vector<double> clockscales(const std::vector<std::pair<double, double>> &me
 }
 
 // The clocks that put the tones' measured frequencies on codes', each with every tone's
-// frequency set to its code's.
-std::vector<candidate> clockfrompeaks(const candidate &tried)
+// frequency set to its code's; `miss` as for `clockscales`.
+std::vector<candidate> clockfrompeaks(const candidate &tried, double miss = 0.02)
 {
     std::vector<std::pair<double, double>> measured;
     for (const tone_fit &fit : tried.fits)
         measured.push_back({fit.frequency, fit.length > 0.0 ? std::norm(fit.correlation) / fit.length : 0.0});
     std::vector<candidate> clocks;
-    for (double scale : clockscales(measured, tried.step, tuning::clock_range + 0.001, 0.3, true)) {
+    for (double scale : clockscales(measured, tried.step, tuning::clock_range + 0.001, 0.3, true, miss)) {
         candidate clocked = tried;
         for (tone_fit &fit : clocked.fits)
             fit.frequency = nearestcode(fit.frequency * scale);
@@ -790,9 +791,11 @@ bool findgrid(const std::vector<float> &samples, grid &found, int tenths_wanted)
         }
     }
     // The grid of a tone or two is the library clock's; at each other clock they allow, the
-    // starts their phases agree on, for a reading to choose from.
+    // starts their phases agree on, for a reading to choose from. Those clocks are only looked
+    // at, so the tones' frequencies may miss them by more: a 46 Hz sine of 3 tenths, clean,
+    // measured 0.05 Hz low, which left out the clock of `B_` 0.2 % fast (read `B"`, exit 0).
     if (few_tones) {
-        for (candidate clocked : clockfrompeaks(chosen_over_more)) {
+        for (candidate clocked : clockfrompeaks(chosen_over_more, 0.063)) {
             found.other_steps.push_back(clocked.step);
             placetones(clocked, sound, reach);
             aligntones(samples, clocked, 0.016 * work_rate, 0.0, sound);
