@@ -793,9 +793,10 @@ bool findgrid(const std::vector<float> &samples, grid &found, int tenths_wanted)
     // The grid of a tone or two is the library clock's; at each other clock they allow, the
     // starts their phases agree on, for a reading to choose from. Those clocks are only looked
     // at, so the tones' frequencies may miss them by more: a 46 Hz sine of 3 tenths, clean,
-    // measured 0.05 Hz low, which left out the clock of `B_` 0.2 % fast (read `B"`, exit 0).
+    // measured 0.05 Hz low, which left out the clock of `B_` 0.2 % fast (read `B"`, exit 0),
+    // and a 991 Hz triangle of 3 tenths 0.16 Hz high (`Ûa` 0.2 % slow read `\à`, exit 0).
     if (few_tones) {
-        for (candidate clocked : clockfrompeaks(chosen_over_more, 0.063)) {
+        for (candidate clocked : clockfrompeaks(chosen_over_more, 0.2)) {
             found.other_steps.push_back(clocked.step);
             placetones(clocked, sound, reach);
             aligntones(samples, clocked, 0.016 * work_rate, 0.0, sound);
