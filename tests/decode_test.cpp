@@ -426,6 +426,9 @@ TEST(Decode, ACharacterTwiceIsNeverReadAsOneLongerTone)
 {
     for (const char *waveform : {"sine", "triangle"})
         undecidedin("MM", waveform, noisy(samples_of(rendered("MM", 10, waveform)), 0.01), 2000);
+    // A sawtooth's tone of a code twice is one tone twice as long, clean: the tone before it
+    // is left unread.
+    undecidedin(".||", "sawtooth", resampled(samples_of(rendered(".||", 5, "sawtooth")), 1.002), 48000);
 }
 
 // A 16-bit file at 48 kHz from a pipe whose writer could not know its sizes.

@@ -1080,10 +1080,12 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // Nor, in a reading of a few tones in doubt, where the file does not hold the closing
     // silent tone nearly whole: a converter keeps a file's length, and a few tones under noise
     // fit a longer length about as well where they are its pieces (a text of one character
-    // twice, read as one tone twice as long or more, the file ending within its silence). Nor
-    // where what comes before the first tone is sound, not a converter's silence or noise: a
-    // reading from a start well into the first tone leaves it unread.
-    if (best.decided < tuning::sure_reading_share && reads.size() <= tuning::few_tones && reads.back().code == 0) {
+    // twice, read as one tone twice as long or more, the file ending within its silence). Nor,
+    // in any reading of a few tones, where what comes before the first tone is sound, not a
+    // converter's silence or noise: a reading from a start well into the first tone leaves it
+    // unread (`.||` in the sawtooth 0.2 % fast, clean, read as `|` at 10 tenths from the
+    // second tone on, exit 0: a sawtooth's tone of `|` twice is one twice as long).
+    if (reads.size() <= tuning::few_tones && reads.back().code == 0) {
         const double closing_held = (static_cast<double>(samples.size()) - reads.back().start) / best.tone_length;
         const auto lead = static_cast<std::size_t>(std::clamp(reads.front().start, 0.0, static_cast<double>(samples.size())));
         double lead_energy = 0.0;
@@ -1093,7 +1095,8 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         const double lead_power = lead > 0 ? lead_energy / static_cast<double>(lead) : 0.0;
         const double silence_power = reads.back().energy / tone_samples;
         const double sound_power = best.loud / tone_samples;
-        unsure = unsure || closing_held < tuning::least_closing_share ||
+        const bool in_doubt = best.decided < tuning::sure_reading_share;
+        unsure = unsure || (in_doubt && closing_held < tuning::least_closing_share) ||
                  (static_cast<double>(lead) >= tuning::unread_lead_seconds * work_rate &&
                   lead_power > std::max(tuning::unread_lead_over_silence * silence_power, tuning::unread_lead_share * sound_power));
     }
