@@ -269,8 +269,9 @@ bool fullscale(int format, float &top)
     return true;
 }
 
-// A sample beyond a thousand times full scale is no sound a converter makes.
-bool damaged(float sample) { return !std::isfinite(sample) || std::fabs(sample) > 1000.0f; }
+// A sample beyond a thousand times full scale is no sound a converter makes; nor is one that is
+// not a number or infinite, which fails the comparison too.
+bool damaged(float sample) { return !(std::fabs(sample) <= 1000.0f); }
 
 void notedamage(work_signal &work, double frame, double ratio)
 {
@@ -373,22 +374,40 @@ bool readsound(byte_source &source, work_signal &work, std::string &error)
     long long frames_read = 0;
     sf_count_t count;
     while ((count = sf_readf_float(handle, frames.data(), block_frames)) > 0) {
-        for (sf_count_t f = 0; f < count; ++f) {
-            const float *frame = &frames[static_cast<std::size_t>(f * info.channels)];
-            float sum = frame[0];
-            bool at_full_scale = frame[0] >= top || frame[0] <= -top;
-            for (int c = 1; c < info.channels; ++c) {
-                sum += frame[c];
-                at_full_scale = at_full_scale || frame[c] >= top || frame[c] <= -top;
+        // The channels' sum and each frame's loudest channel against full scale; mono sound is
+        // copied as it is, so that the sweeps below run several samples at a time.
+        if (info.channels == 1) {
+            std::copy(frames.begin(), frames.begin() + count, mono.begin());
+            for (sf_count_t f = 0; f < count; ++f)
+                clipped[static_cast<std::size_t>(f)] = std::fabs(mono[static_cast<std::size_t>(f)]) >= top;
+        } else {
+            for (sf_count_t f = 0; f < count; ++f) {
+                const float *frame = &frames[static_cast<std::size_t>(f * info.channels)];
+                float sum = 0.0f;
+                float peak = 0.0f;
+                for (int c = 0; c < info.channels; ++c) {
+                    sum += frame[c];
+                    peak = std::max(peak, std::fabs(frame[c]));
+                }
+                mono[static_cast<std::size_t>(f)] = sum;
+                clipped[static_cast<std::size_t>(f)] = peak >= top;
             }
-            clipped[static_cast<std::size_t>(f)] = at_full_scale;
-            // One damaged channel makes their sum damaged too: one test for the frame.
-            if (damaged(sum)) {
+        }
+        // One damaged channel makes their sum damaged too: one test for the frame, and one
+        // sweep for a block, as nearly every block is, that holds none.
+        int damaged_frames = 0;
+        for (sf_count_t f = 0; f < count; ++f)
+            damaged_frames += damaged(mono[static_cast<std::size_t>(f)]);
+        for (sf_count_t f = 0; damaged_frames > 0 && f < count; ++f) {
+            if (damaged(mono[static_cast<std::size_t>(f)])) {
                 ++work.damaged_samples;
                 notedamage(work, static_cast<double>(frames_read + f), rate.ratio);
-                sum = 0.0f;
+                mono[static_cast<std::size_t>(f)] = 0.0f;
             }
-            mono[static_cast<std::size_t>(f)] = sum / static_cast<float>(info.channels);
+        }
+        if (info.channels > 1) {
+            for (sf_count_t f = 0; f < count; ++f)
+                mono[static_cast<std::size_t>(f)] /= static_cast<float>(info.channels);
         }
         frames_read += count;
         if (frames_read > most_frames) {
