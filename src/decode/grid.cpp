@@ -134,12 +134,15 @@ comb fitcomb(const std::vector<float> &changes, std::size_t hops, double length)
 {
     const auto bins = static_cast<std::size_t>(std::ceil(length));
     std::vector<float> pile(bins, 0.0f);
+    // Between two wraps of the phase, the hops fall in consecutive bins: one sweep each.
     double phase = 0.0;
-    for (std::size_t h = 0; h < hops; ++h) {
-        pile[static_cast<std::size_t>(phase)] += changes[h];
-        phase += 1.0;
-        if (phase >= length)
-            phase -= length;
+    for (std::size_t h = 0; h < hops;) {
+        const auto first_bin = static_cast<std::size_t>(phase);
+        const std::size_t run = std::min(hops - h, static_cast<std::size_t>(std::ceil(length - phase)));
+        for (std::size_t j = 0; j < run; ++j)
+            pile[first_bin + j] += changes[h + j];
+        h += run;
+        phase = std::max(0.0, phase + static_cast<double>(run) - length);
     }
     // A tooth is a bin and its neighbours; the phase wraps around.
     const auto tooth = [&](double bin) {
@@ -612,20 +615,30 @@ double aligntones(const std::vector<float> &samples, candidate &tried, double re
     std::vector<double> best_agreement;
     double best = -1.0;
     double best_clock = 0.0;
-    std::vector<std::complex<double>> phasors(tried.fits.size());
-    std::vector<std::complex<double>> turns(tried.fits.size());
+    // Each tone's phasor, turned a shift step at a time, as plain arrays of its parts, so that
+    // the tones are turned several at a time.
+    const std::size_t fits = tried.fits.size();
+    std::vector<double> real(fits), imaginary(fits), turn_cosine(fits), turn_sine(fits), weight(fits);
+    for (std::size_t k = 0; k < fits; ++k) {
+        const double omega = omegaof(tried.fits[k].frequency, tried.step);
+        turn_cosine[k] = std::cos(omega * shift_step);
+        turn_sine[k] = std::sin(omega * shift_step);
+        weight[k] = tried.fits[k].length > 0.0 ? 1.0 / tried.fits[k].length : 0.0;
+    }
     for (double clock = -clock_reach; clock <= clock_reach + 1e-12; clock += clock_step) {
-        for (std::size_t k = 0; k < tried.fits.size(); ++k) {
+        for (std::size_t k = 0; k < fits; ++k) {
             const double omega = omegaof(tried.fits[k].frequency, tried.step);
-            phasors[k] = tried.fits[k].correlation * std::polar(1.0, omega * (-reach + static_cast<double>(k) * tone * clock));
-            turns[k] = std::polar(1.0, omega * shift_step);
+            const std::complex<double> phasor = tried.fits[k].correlation * std::polar(1.0, omega * (-reach + static_cast<double>(k) * tone * clock));
+            real[k] = phasor.real();
+            imaginary[k] = phasor.imag();
         }
         for (std::size_t i = 0; i < shifts; ++i) {
             double matched = 0.0;
-            for (std::size_t k = 0; k < tried.fits.size(); ++k) {
-                if (tried.fits[k].length > 0.0)
-                    matched += phasors[k].real() * phasors[k].real() / tried.fits[k].length;
-                phasors[k] *= turns[k];
+            for (std::size_t k = 0; k < fits; ++k) {
+                matched += real[k] * real[k] * weight[k];
+                const double turned = real[k] * turn_cosine[k] - imaginary[k] * turn_sine[k];
+                imaginary[k] = real[k] * turn_sine[k] + imaginary[k] * turn_cosine[k];
+                real[k] = turned;
             }
             agreement[i] = matched;
         }
