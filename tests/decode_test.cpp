@@ -594,4 +594,35 @@ TEST(Decode, ARoomsTonesAreReadFromWhereTheSoundRises)
     }
 }
 
+// A room's smeared phases move each tone's measured start its own way, and the line through
+// them walked hundreds of parts in a million off the library's clock, where every tone was
+// undecided. Read at the library's clock, held, the tones are whole.
+TEST(Decode, ARoomIsReadAtTheLibrarysClockHeld)
+{
+    const char *text = "\xdft\xfc\xd1\xcf%\xec" "8\xbc\xfd\xfa\xa4\xd9\xe2J@";
+    for (const char *waveform : {"sine", "sawtooth"}) {
+        temp_dir dir;
+        const auto result = decodedfile(write_sound(dir, "room.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2000,
+                                                    roomed(samples_of(rendered(text, 5, waveform)), 0.3, 20)));
+        EXPECT_EQ(result.codes, codes_of(text)) << waveform;
+    }
+}
+
+// A room that rings at a tone's frequency more strongly than the tone turns its phase, and the
+// tone reads as its code's negative with a margin like any other's, leaving much of itself
+// over. So where the silent tone at the end holds noise or ringing, a decided code that leaves
+// more than 0.3 of a tone over is undecided, as under a whistle no code holds.
+TEST(Decode, ACodeThatLeavesMuchOfItsToneOverIsUndecided)
+{
+    const std::string text = "The quick brown fox jumps over";
+    std::vector<float> samples = samples_of(rendered(text, 5, "sine"));
+    for (int n = 0; n < 1000; ++n)
+        samples[7000 + n] += 0.6f * static_cast<float>(std::sin(2.0 * M_PI * 101.0 * n / 2000.0));
+    temp_dir dir;
+    const auto result = decodedfile(write_sound(dir, "whistle.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2000, noisy(samples, 15)));
+    std::vector<int> expected = codes_of(text);
+    expected[7] = -1;
+    EXPECT_EQ(result.codes, expected);
+}
+
 } // namespace

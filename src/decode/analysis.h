@@ -18,6 +18,10 @@ struct grid {
     double step = 2.0;    // work samples per sample at the library's 2000 per second
     double origin = 0.0;  // where the first sounding tone starts, in work samples
     double matched = 0.0; // the share of the sound's energy that the tones' sines match
+    // The clock is the library's, held: not measured again on the tones' starts, which a room
+    // moves each its own way (its smeared phases walk a line through them hundreds of parts in
+    // a million off).
+    bool clock_held = false;
     // Other first starts where the tones' phases agree about as well: a tone or two agree every
     // half period of their frequencies, and only their codes' tones tell which start is theirs.
     std::vector<double> other_origins;

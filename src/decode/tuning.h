@@ -110,6 +110,16 @@ constexpr double misfit_over_silence = 2.5;
 constexpr double noisy_silence_share = 0.09;
 constexpr double noisy_leftover_over_silence = 1.45;
 
+// Where the silent tone at the text's end holds this share of a sounding tone's energy or more
+// (noise, or a room ringing into it), a decided code that leaves over more than
+// `ringing_misfit_share` of a sounding tone's energy, and more than `misfit_over_silence` times
+// what the silent tone holds, is undecided. In a room, a code read as its negative or as its
+// pair's other code (the room having turned its phase) left 0.4 to 0.47 of a tone over, codes
+// that fit at most 0.25; under noise, codes that fit leave up to 0.57, but at most 1.1 times
+// what the silent tone holds. Clean conversions leave the silent tone all but empty.
+constexpr double heard_silence_share = 0.01;
+constexpr double ringing_misfit_share = 0.3;
+
 // A decided code that matches less than this share of what the second pass heard of its tone,
 // however far ahead of the next, is undecided, and in a file of a few tones nothing is: the
 // reading is not the file's. Three square tones near 1000 Hz after a resampler that cut their
