@@ -120,6 +120,18 @@ constexpr double noisy_leftover_over_silence = 1.45;
 constexpr double heard_silence_share = 0.01;
 constexpr double ringing_misfit_share = 0.3;
 
+// A sine's or a triangle's reading of `room_phase_tones` tones or fewer (the closing silent one
+// among them) decides nothing where a room rings into that silent tone: from
+// `converter_ringing_seconds` after its start (a converter's ringing, up to 0.0006 of a sounding
+// tone's energy, is over by then) to its middle, it holds `room_silence_share` of a sounding
+// tone's power or more, and `ringing_decay` times the power of its second half. Rooms ring
+// there 0.001 to 0.05 of a tone's power, 2.5 to millions of times their late power; noise
+// fills both halves alike.
+constexpr std::size_t room_phase_tones = 6;
+constexpr double converter_ringing_seconds = 0.05;
+constexpr double room_silence_share = 1e-4;
+constexpr double ringing_decay = 2.0;
+
 // A decided code that matches less than this share of what the second pass heard of its tone,
 // however far ahead of the next, is undecided, and in a file of a few tones nothing is: the
 // reading is not the file's. Three square tones near 1000 Hz after a resampler that cut their
