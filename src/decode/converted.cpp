@@ -1156,7 +1156,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     if (sign_alone && reads_closing_silence && reads.size() <= tuning::room_phase_tones) {
         const double from = std::max(0.0, reads.back().start + tuning::converter_ringing_seconds * work_rate);
         const double middle = reads.back().start + best.tone_length / 2.0;
-        const double end = std::min(from + best.tone_length, static_cast<double>(samples.size()));
+        const double end = std::min(reads.back().start + best.tone_length, static_cast<double>(samples.size()));
         double early = 0.0, late = 0.0;
         std::size_t early_count = 0, late_count = 0;
         for (auto n = static_cast<std::size_t>(from); static_cast<double>(n) < end; ++n) {
