@@ -852,6 +852,16 @@ bool indoubt(const reading &read)
     return piecerun(read) != 0;
 }
 
+// The mean power of the samples from index `first` up to `last`, 0 where there are none.
+double meanpower(const std::vector<float> &samples, std::size_t first, std::size_t last)
+{
+    last = std::min(last, samples.size());
+    double energy = 0.0;
+    for (std::size_t n = first; n < last; ++n)
+        energy += static_cast<double>(samples[n]) * samples[n];
+    return last > first ? energy / static_cast<double>(last - first) : 0.0;
+}
+
 // How many tones the reading leaves undecided.
 std::size_t undecided(const reading &read)
 {
@@ -1104,11 +1114,8 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     if (reads.size() <= tuning::few_tones && reads.back().code == 0) {
         const double closing_held = (static_cast<double>(samples.size()) - reads.back().start) / best.tone_length;
         const auto lead = static_cast<std::size_t>(std::clamp(reads.front().start, 0.0, static_cast<double>(samples.size())));
-        double lead_energy = 0.0;
-        for (std::size_t n = 0; n < lead; ++n)
-            lead_energy += static_cast<double>(samples[n]) * samples[n];
         const double tone_samples = best.tone_length / best.step;
-        const double lead_power = lead > 0 ? lead_energy / static_cast<double>(lead) : 0.0;
+        const double lead_power = meanpower(samples, 0, lead);
         const double silence_power = reads.back().energy / tone_samples;
         const double sound_power = best.loud / tone_samples;
         const bool in_doubt = best.decided < tuning::sure_reading_share;
@@ -1150,28 +1157,19 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // so far at some that a tone reads as its code's negative, which in those waveforms differs
     // in sign alone, and a few tones give the channel's phase nothing to be measured on (a
     // quarter of the sine's texts of two to five characters in sox's reverberation were read
-    // so, exit 0). Noise fills that tone evenly, and a converter's ringing is over within a few
-    // milliseconds of its start.
+    // so, exit 0). Noise fills that tone evenly, and most converters' ringing is over within
+    // 50 ms of its start.
     const bool sign_alone = std::strcmp(best.waveform, "sine") == 0 || std::strcmp(best.waveform, "triangle") == 0;
     if (sign_alone && reads_closing_silence && reads.size() <= tuning::room_phase_tones) {
-        const double from = std::max(0.0, reads.back().start + tuning::converter_ringing_seconds * work_rate);
-        const double middle = reads.back().start + best.tone_length / 2.0;
-        const double end = std::min(reads.back().start + best.tone_length, static_cast<double>(samples.size()));
-        double early = 0.0, late = 0.0;
-        std::size_t early_count = 0, late_count = 0;
-        for (auto n = static_cast<std::size_t>(from); static_cast<double>(n) < end; ++n) {
-            const double power = static_cast<double>(samples[n]) * samples[n];
-            if (static_cast<double>(n) < middle) {
-                early += power;
-                ++early_count;
-            } else {
-                late += power;
-                ++late_count;
-            }
-        }
+        const double start = reads.back().start;
+        const auto after = [](double at) { return static_cast<std::size_t>(std::max(0.0, std::ceil(at))); };
+        const auto skipped = static_cast<std::size_t>(std::max(0.0, start + tuning::converter_ringing_seconds * work_rate));
+        const std::size_t middle = after(start + best.tone_length / 2.0);
+        const std::size_t end = std::min(after(start + best.tone_length), samples.size());
+        const double early = meanpower(samples, skipped, middle);
         const double tone_samples = best.tone_length / best.step;
-        unsure = unsure || (early_count > 0 && late_count > 0 && early / static_cast<double>(early_count) * tone_samples >= tuning::room_silence_share * best.loud &&
-                            early / static_cast<double>(early_count) >= tuning::ringing_decay * late / static_cast<double>(late_count));
+        unsure = unsure || (skipped < middle && middle < end && early * tone_samples >= tuning::room_silence_share * best.loud &&
+                            early >= tuning::ringing_decay * meanpower(samples, middle, end));
     }
 
     result.tenths = best.layout.tenths;
