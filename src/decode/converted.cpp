@@ -868,6 +868,67 @@ std::size_t undecided(const reading &read)
     return static_cast<std::size_t>(std::count_if(read.reads.begin(), read.reads.end(), [](const tone_read &tone) { return !tone.trusted; }));
 }
 
+// Whether a room rings into the reading's closing silent tone, dying away over it: from
+// `converter_ringing_seconds` after its start to its middle, it holds `room_silence_share` of a
+// sounding tone's power or more, and `ringing_decay` times the power of its second half.
+// Noise fills that tone evenly, and most converters' ringing is over within 50 ms of its start.
+bool ringsintosilence(const std::vector<float> &samples, const reading &read)
+{
+    if (read.reads.empty() || read.reads.back().code != 0)
+        return false;
+    const double start = read.reads.back().start;
+    const auto after = [](double at) { return static_cast<std::size_t>(std::max(0.0, std::ceil(at))); };
+    const auto skipped = static_cast<std::size_t>(std::max(0.0, start + tuning::converter_ringing_seconds * work_rate));
+    const std::size_t middle = after(start + read.tone_length / 2.0);
+    const std::size_t end = std::min(after(start + read.tone_length), samples.size());
+    const double early = meanpower(samples, skipped, middle);
+    const double tone_samples = read.tone_length / read.step;
+    return skipped < middle && middle < end && early * tone_samples >= tuning::room_silence_share * read.loud &&
+           early >= tuning::ringing_decay * meanpower(samples, middle, end);
+}
+
+// How alike the sound's first `onset_samples` from `start` and `tone`'s are, from 1 (the same
+// but for gain) through 0 to -1 (its negative), counting the `onset_silence` samples of the
+// library's rate before `start` as the sound's, which are the tone's silence.
+double onsetlikeness(const std::vector<float> &samples, double start, const std::vector<float> &tone)
+{
+    constexpr int before = tuning::onset_silence;
+    constexpr int length = tuning::onset_samples + before;
+    float heard[length];
+    extract(samples, start - before * 2.0, 2.0, length, heard);
+    const double match = dot(heard + before, tone.data(), tuning::onset_samples);
+    const double norm = std::sqrt(static_cast<double>(dot(heard, heard, length)) * dot(tone.data(), tone.data(), tuning::onset_samples));
+    return norm > 0.0 ? match / norm : 0.0;
+}
+
+// Where the first tone starts, to a quarter of a work sample, near `rise`, where the sound
+// first rises (up to a sample or two late): a room rings on after the sound, so the tone's first
+// `onset_samples` are the sound as the library made it, sign and all, before the room's first
+// echo. The start where they match `tone`, or its negative, best, the silence before it
+// counted; false where a start matching the other sign matches about as well (a tone near
+// 1000 Hz, whose half period is a sample long, its edge smoothed by a steep converter), or none
+// matches well.
+bool onsetstart(const std::vector<float> &samples, const std::vector<float> &tone, double rise, double &start)
+{
+    if (tone.size() < static_cast<std::size_t>(tuning::onset_samples))
+        return false;
+    double best_same = 0.0, best_negated = 0.0, same_start = rise, negated_start = rise;
+    for (double at = rise - tuning::onset_search; at <= rise + tuning::onset_past_rise; at += 0.25) {
+        const double likeness = onsetlikeness(samples, at, tone);
+        if (likeness > best_same) {
+            best_same = likeness;
+            same_start = at;
+        }
+        if (-likeness > best_negated) {
+            best_negated = -likeness;
+            negated_start = at;
+        }
+    }
+    start = best_same >= best_negated ? same_start : negated_start;
+    const double likeness = std::max(best_same, best_negated);
+    return likeness >= tuning::onset_likeness && std::fabs(best_same - best_negated) >= tuning::onset_sign_gap;
+}
+
 } // namespace
 
 bool decodeconverted(const work_signal &work, decode_result &result)
@@ -1090,6 +1151,38 @@ bool decodeconverted(const work_signal &work, decode_result &result)
                 best = std::move(tried);
         }
     }
+    // A sine's or a triangle's few tones whose last rings on into the closing silent tone, as
+    // in a room, read at a start a little off as their codes' negatives at every frequency
+    // (`/)` read as its negatives from a start 5 ms early, every tone decided): read them again
+    // from where the first tone's onset, which the room has not reached, matches its code. At
+    // the library's clock and at the one measured, both held: a room walks a few tones' clock
+    // hundreds of parts in a million off, which turns a tone near 1000 Hz into its pair's other
+    // code, and a clock may really be that far off. The reading stands only where both agree.
+    const bool sign_alone = std::strcmp(best.waveform, "sine") == 0 || std::strcmp(best.waveform, "triangle") == 0;
+    const bool room = sign_alone && best.reads.size() <= tuning::room_phase_tones && ringsintosilence(samples, best);
+    bool read_from_onset = false;
+    if (room) {
+        std::vector<float> tone;
+        rendercode(best.reads.front().code, best.layout.tenths, best.waveform, tone);
+        grid onset = best.layout;
+        onset.clock_held = true;
+        if (onsetstart(samples, tone, firstsound(samples), onset.origin)) {
+            onset.step = 2.0;
+            reading library = readtones(samples, rendered, onset, best.waveform);
+            onset.step = best.step;
+            const reading measured = readtones(samples, rendered, onset, best.waveform);
+            const auto codes = [](const reading &read) {
+                std::vector<int> all;
+                for (const tone_read &tone : read.reads)
+                    all.push_back(tone.trusted ? tone.code : -1);
+                return all;
+            };
+            if (library.reads.size() == best.reads.size() && library.reads.back().code == 0 && codes(library) == codes(measured)) {
+                best = std::move(library);
+                read_from_onset = true;
+            }
+        }
+    }
     const std::vector<tone_read> &reads = best.reads;
     // Codes that match less of the sound than noise as strong as the tones leaves them read
     // a grid that is not the file's: no character of it is decided. Nor, in a file of a few
@@ -1153,24 +1246,12 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     }
 
     // Nor, in a sine's or a triangle's reading of a few tones, where a room rings into the
-    // closing silent tone, dying away over it: a room turns each frequency's phase its own way,
-    // so far at some that a tone reads as its code's negative, which in those waveforms differs
-    // in sign alone, and a few tones give the channel's phase nothing to be measured on (a
-    // quarter of the sine's texts of two to five characters in sox's reverberation were read
-    // so, exit 0). Noise fills that tone evenly, and most converters' ringing is over within
-    // 50 ms of its start.
-    const bool sign_alone = std::strcmp(best.waveform, "sine") == 0 || std::strcmp(best.waveform, "triangle") == 0;
-    if (sign_alone && reads_closing_silence && reads.size() <= tuning::room_phase_tones) {
-        const double start = reads.back().start;
-        const auto after = [](double at) { return static_cast<std::size_t>(std::max(0.0, std::ceil(at))); };
-        const auto skipped = static_cast<std::size_t>(std::max(0.0, start + tuning::converter_ringing_seconds * work_rate));
-        const std::size_t middle = after(start + best.tone_length / 2.0);
-        const std::size_t end = std::min(after(start + best.tone_length), samples.size());
-        const double early = meanpower(samples, skipped, middle);
-        const double tone_samples = best.tone_length / best.step;
-        unsure = unsure || (skipped < middle && middle < end && early * tone_samples >= tuning::room_silence_share * best.loud &&
-                            early >= tuning::ringing_decay * meanpower(samples, middle, end));
-    }
+    // closing silent tone and the tones were not read again from the first one's onset: a room
+    // turns each frequency's phase its own way, so far at some that a tone reads as its code's
+    // negative, which in those waveforms differs in sign alone, and a few tones give the
+    // channel's phase nothing to be measured on (a quarter of the sine's texts of two to five
+    // characters in sox's reverberation were read so, exit 0).
+    unsure = unsure || (room && !read_from_onset);
 
     result.tenths = best.layout.tenths;
     result.waveform = best.waveform;

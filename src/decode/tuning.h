@@ -121,7 +121,8 @@ constexpr double heard_silence_share = 0.01;
 constexpr double ringing_misfit_share = 0.3;
 
 // A sine's or a triangle's reading of `room_phase_tones` tones or fewer (the closing silent one
-// among them) decides nothing where a room rings into that silent tone: from
+// among them) is read again, or else decides nothing, where a room rings into that silent
+// tone: from
 // `converter_ringing_seconds` after its start (most converters' ringing, up to 0.0006 of a
 // sounding tone's energy, is over by then; a resampler as steep as `rate -v -b 99.7` rings on
 // longer after a tone near 1000 Hz) to its middle, it holds `room_silence_share` of a sounding
@@ -132,6 +133,22 @@ constexpr std::size_t room_phase_tones = 6;
 constexpr double converter_ringing_seconds = 0.05;
 constexpr double room_silence_share = 0.002;
 constexpr double ringing_decay = 2.0;
+
+// Such a reading is read again from the first tone's onset: its first `onset_samples` (20 ms,
+// before a room's first echo) and the `onset_silence` before them, matched against its code's tone and its negative at starts from
+// `onset_search` work samples before where the sound rises to `onset_past_rise` after (the rise
+// is found up to two samples late, never early). The start is taken where they match
+// `onset_likeness` or more, as the sound alone does (0.991 or more after sox's reverberation
+// and the channels' resampler; a room whose echoes come from the first millisecond on, as the
+// test suite's, blurs it below 0.975), and the other sign's best match is at least
+// `onset_sign_gap` less (a tone near 1000 Hz matched its negative half a period away within
+// 0.0005 of its code).
+constexpr int onset_samples = 40;
+constexpr int onset_silence = 4;
+constexpr double onset_search = 4.0;
+constexpr double onset_past_rise = 0.5;
+constexpr double onset_likeness = 0.985;
+constexpr double onset_sign_gap = 0.003;
 
 // A decided code that matches less than this share of what the second pass heard of its tone,
 // however far ahead of the next, is undecided, and in a file of a few tones nothing is: the
