@@ -902,31 +902,36 @@ double onsetlikeness(const std::vector<float> &samples, double start, const std:
 }
 
 // Where the first tone starts, to a quarter of a work sample, near `rise`, where the sound
-// first rises (up to a sample or two late): a room rings on after the sound, so the tone's first
-// `onset_samples` are the sound as the library made it, sign and all, before the room's first
-// echo. The start where they match `tone`, or its negative, best, the silence before it
-// counted; false where a start matching the other sign matches about as well (a tone near
-// 1000 Hz, whose half period is a sample long, its edge smoothed by a steep converter), or none
-// matches well.
+// first rises: a room rings on after the sound, so the tone's first `onset_samples` are the
+// sound as the library made it, sign and all, before the room's first echo. The start where
+// they match `tone`, or its negative, best, the silence before it counted; false where a start
+// matching the other sign matches about as well (a tone near 1000 Hz, whose half period is a
+// sample long, its edge smoothed by a steep converter), or none matches well. The rise is
+// found up to two samples late where the sound starts with the file; after silence, a
+// resampler's ringing before the tone may put it up to two milliseconds early: the starts
+// after the rise are looked at only where those before it match too little.
 bool onsetstart(const std::vector<float> &samples, const std::vector<float> &tone, double rise, double &start)
 {
     if (tone.size() < static_cast<std::size_t>(tuning::onset_samples))
         return false;
-    double best_same = 0.0, best_negated = 0.0, same_start = rise, negated_start = rise;
-    for (double at = rise - tuning::onset_search; at <= rise + tuning::onset_past_rise; at += 0.25) {
-        const double likeness = onsetlikeness(samples, at, tone);
-        if (likeness > best_same) {
-            best_same = likeness;
-            same_start = at;
+    for (const double past_rise : {tuning::onset_past_rise, tuning::onset_past_early_rise}) {
+        double best_same = 0.0, best_negated = 0.0, same_start = rise, negated_start = rise;
+        for (double at = rise - tuning::onset_search; at <= rise + past_rise; at += 0.25) {
+            const double likeness = onsetlikeness(samples, at, tone);
+            if (likeness > best_same) {
+                best_same = likeness;
+                same_start = at;
+            }
+            if (-likeness > best_negated) {
+                best_negated = -likeness;
+                negated_start = at;
+            }
         }
-        if (-likeness > best_negated) {
-            best_negated = -likeness;
-            negated_start = at;
-        }
+        start = best_same >= best_negated ? same_start : negated_start;
+        if (std::max(best_same, best_negated) >= tuning::onset_likeness)
+            return std::fabs(best_same - best_negated) >= tuning::onset_sign_gap;
     }
-    start = best_same >= best_negated ? same_start : negated_start;
-    const double likeness = std::max(best_same, best_negated);
-    return likeness >= tuning::onset_likeness && std::fabs(best_same - best_negated) >= tuning::onset_sign_gap;
+    return false;
 }
 
 } // namespace
@@ -1151,36 +1156,44 @@ bool decodeconverted(const work_signal &work, decode_result &result)
                 best = std::move(tried);
         }
     }
-    // A sine's or a triangle's few tones whose last rings on into the closing silent tone, as
-    // in a room, read at a start a little off as their codes' negatives at every frequency
-    // (`/)` read as its negatives from a start 5 ms early, every tone decided): read them again
-    // from where the first tone's onset, which the room has not reached, matches its code. At
-    // the library's clock and at the one measured, both held: a room walks a few tones' clock
-    // hundreds of parts in a million off, which turns a tone near 1000 Hz into its pair's other
-    // code, and a clock may really be that far off. The reading stands only where both agree.
+    // A sine's or a triangle's few tones read at a start a little off read as their codes'
+    // negatives or their pairs' other codes at every frequency, each decided: after a
+    // resampler's ringing before the first tone (`VU` read as `+Ô` at a clock 1534 ppm off
+    // behind 80 ms of silence), or in a room (`/)` read as its negatives from a start 5 ms
+    // early). Read them again from where the first tone's onset matches its code, at the
+    // library's clock and at the one measured, both held, and take either where it matches more
+    // of the sound. Where the last tone rings on into the closing silent tone, dying away, as in
+    // a room, the reading from the onset stands only where both clocks read the same codes, and
+    // otherwise nothing is decided: a room walks a few tones' clock hundreds of parts in a
+    // million off, which turns a tone near 1000 Hz into its pair's other code, a clock may
+    // really be that far off, and a room's ringing makes a reading match more or less as much.
     const bool sign_alone = std::strcmp(best.waveform, "sine") == 0 || std::strcmp(best.waveform, "triangle") == 0;
-    const bool room = sign_alone && best.reads.size() <= tuning::room_phase_tones && ringsintosilence(samples, best);
+    const bool few_signs = sign_alone && best.reads.size() <= tuning::room_phase_tones && best.reads.back().code == 0;
+    const bool room = few_signs && ringsintosilence(samples, best);
     bool read_from_onset = false;
-    if (room) {
-        std::vector<float> tone;
-        rendercode(best.reads.front().code, best.layout.tenths, best.waveform, tone);
-        grid onset = best.layout;
-        onset.clock_held = true;
-        if (onsetstart(samples, tone, firstsound(samples), onset.origin)) {
-            onset.step = 2.0;
-            reading library = readtones(samples, rendered, onset, best.waveform);
-            onset.step = best.step;
-            const reading measured = readtones(samples, rendered, onset, best.waveform);
-            const auto codes = [](const reading &read) {
-                std::vector<int> all;
-                for (const tone_read &tone : read.reads)
-                    all.push_back(tone.trusted ? tone.code : -1);
-                return all;
-            };
-            if (library.reads.size() == best.reads.size() && library.reads.back().code == 0 && codes(library) == codes(measured)) {
-                best = std::move(library);
-                read_from_onset = true;
-            }
+    std::vector<float> first_tone;
+    grid onset = best.layout;
+    onset.clock_held = true;
+    if (few_signs)
+        rendercode(best.reads.front().code, best.layout.tenths, best.waveform, first_tone);
+    if (few_signs && onsetstart(samples, first_tone, firstsound(samples), onset.origin)) {
+        onset.step = 2.0;
+        reading library = readtones(samples, rendered, onset, best.waveform);
+        onset.step = best.step;
+        reading measured = readtones(samples, rendered, onset, best.waveform);
+        const auto codes = [](const reading &read) {
+            std::vector<int> all;
+            for (const tone_read &tone : read.reads)
+                all.push_back(tone.trusted ? tone.code : -1);
+            return all;
+        };
+        if (room && library.reads.size() == best.reads.size() && library.reads.back().code == 0 && codes(library) == codes(measured)) {
+            best = std::move(library);
+            read_from_onset = true;
+        } else if (!room) {
+            reading &better = library.matched >= measured.matched ? library : measured;
+            if (better.matched > best.matched)
+                best = std::move(better);
         }
     }
     const std::vector<tone_read> &reads = best.reads;

@@ -134,10 +134,13 @@ constexpr double converter_ringing_seconds = 0.05;
 constexpr double room_silence_share = 0.002;
 constexpr double ringing_decay = 2.0;
 
-// Such a reading is read again from the first tone's onset: its first `onset_samples` (20 ms,
-// before a room's first echo) and the `onset_silence` before them, matched against its code's tone and its negative at starts from
-// `onset_search` work samples before where the sound rises to `onset_past_rise` after (the rise
-// is found up to two samples late, never early). The start is taken where they match
+// A sine's or a triangle's reading of `room_phase_tones` tones or fewer is read again from the
+// first tone's onset: its first `onset_samples` (20 ms, before a room's first echo) and the
+// `onset_silence` samples before them, matched against its code's tone and its negative at
+// starts from `onset_search` work samples before where the sound rises to `onset_past_rise`
+// after (where the sound starts with the file, the rise is found up to two samples late); where
+// none matches well enough, on to `onset_past_early_rise` after (behind silence, a resampler's
+// ringing before the tone put the rise 7 samples early). The start is taken where they match
 // `onset_likeness` or more, as the sound alone does (0.991 or more after sox's reverberation
 // and the channels' resampler; a room whose echoes come from the first millisecond on, as the
 // test suite's, blurs it below 0.975), and the other sign's best match is at least
@@ -147,6 +150,7 @@ constexpr int onset_samples = 40;
 constexpr int onset_silence = 4;
 constexpr double onset_search = 4.0;
 constexpr double onset_past_rise = 0.5;
+constexpr double onset_past_early_rise = 8.0;
 constexpr double onset_likeness = 0.985;
 constexpr double onset_sign_gap = 0.003;
 
