@@ -1172,22 +1172,20 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     const bool room = few_signs && ringsintosilence(samples, best);
     bool read_from_onset = false;
     std::vector<float> first_tone;
-    grid onset = best.layout;
-    onset.clock_held = true;
     if (few_signs)
         rendercode(best.reads.front().code, best.layout.tenths, best.waveform, first_tone);
+    grid onset = best.layout;
+    onset.clock_held = true;
     if (few_signs && onsetstart(samples, first_tone, firstsound(samples), onset.origin)) {
         onset.step = 2.0;
         reading library = readtones(samples, rendered, onset, best.waveform);
         onset.step = best.step;
         reading measured = readtones(samples, rendered, onset, best.waveform);
-        const auto codes = [](const reading &read) {
-            std::vector<int> all;
-            for (const tone_read &tone : read.reads)
-                all.push_back(tone.trusted ? tone.code : -1);
-            return all;
+        const auto same = [](const tone_read &one, const tone_read &other) {
+            return one.trusted == other.trusted && (!one.trusted || one.code == other.code);
         };
-        if (room && library.reads.size() == best.reads.size() && library.reads.back().code == 0 && codes(library) == codes(measured)) {
+        const bool agree = std::equal(library.reads.begin(), library.reads.end(), measured.reads.begin(), measured.reads.end(), same);
+        if (room && agree && library.reads.size() == best.reads.size() && library.reads.back().code == 0) {
             best = std::move(library);
             read_from_onset = true;
         } else if (!room) {
