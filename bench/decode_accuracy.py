@@ -9,6 +9,7 @@ tone lengths as columns, and how many decodes said "every character decided" (ex
 a wrong text. Not a test: it takes a long while and needs sox and ffmpeg.
 
 usage: decode_accuracy.py PATH_TO_WAVCREATE [--texts N] [--tenths 3,5,10] [--channel-tenths 5] [--only "NAME;..."] [--seed N]
+                          [--lengths 2,5] [--lies]
 """
 import argparse
 import concurrent.futures
@@ -68,7 +69,7 @@ def add_noise(path, out, snr_db, seed):
 
 
 def trial(tool, text, tenths, waveform, command, snr, seed):
-    """(characters right, characters, exit 0 with a wrong text) for one decode."""
+    """(characters right, characters, the decoded text where it exited 0 wrong, else None)."""
     with tempfile.TemporaryDirectory() as folder:
         original = os.path.join(folder, "original.wav")
         subprocess.run([tool, "-q", "-t", str(tenths), "-w", waveform, "--", text, original], check=True)
@@ -83,7 +84,7 @@ def trial(tool, text, tenths, waveform, command, snr, seed):
                                 capture_output=True)
     decoded = result.stdout.decode("utf-8", "replace")[:-1]
     right = sum(1 for a, b in zip(text, decoded) if a == b)
-    return right, len(text), result.returncode == 0 and decoded != text
+    return right, len(text), decoded if result.returncode == 0 and decoded != text else None
 
 
 def table(title, rows, tenths_list, tally):
@@ -113,6 +114,7 @@ def main():
     parser.add_argument("--only", default="", help="row names to run, separated by ';' (names hold commas)")
     parser.add_argument("--seed", type=int, default=1, help="of the random texts")
     parser.add_argument("--lengths", default="1,40", help="the shortest and longest text, in characters")
+    parser.add_argument("--lies", action="store_true", help="also list each decode that exited 0 with a wrong text")
     args = parser.parse_args()
     tool = os.path.abspath(args.tool)
     tenths_list = [int(t) for t in args.tenths.split(",")]
@@ -134,14 +136,18 @@ def main():
                         tally[(name, waveform, t)] = [0, 0, 0, 0]
                         for index, text in enumerate(texts):
                             job = pool.submit(trial, tool, text, t, waveform, command, snr, index)
-                            jobs[job] = (name, waveform, t)
+                            jobs[job] = (name, waveform, t, text)
+        lies = []
         for job in concurrent.futures.as_completed(jobs):
-            right, total, wrong_ok = job.result()
-            cell = tally[jobs[job]]
+            right, total, wrong_text = job.result()
+            name, waveform, t, text = jobs[job]
+            cell = tally[(name, waveform, t)]
             cell[0] += right
             cell[1] += total
-            cell[2] += wrong_ok
+            cell[2] += wrong_text is not None
             cell[3] += 1
+            if wrong_text is not None:
+                lies.append(f"- {name}, {waveform}, {t} tenths: {text!r} read as {wrong_text!r}")
     print(f"{args.texts} random texts of {shortest} to {longest} printable Windows-1252 characters per cell "
           f"(seed {args.seed}), {sum(len(t) for t in texts)} characters")
     print()
@@ -151,6 +157,9 @@ def main():
     selected = [r for r in CHANNELS if not only or r[0] in only]
     if selected:
         table("Channels", selected, channel_tenths, tally)
+    if args.lies:
+        print("Exit 0 with a wrong text:" if lies else "No decode exited 0 with a wrong text.")
+        print("\n".join(sorted(lies)))
 
 
 if __name__ == "__main__":

@@ -289,6 +289,27 @@ class ToolTest(unittest.TestCase):
         self.assertIn(f"positions {positions} and 5 more of".encode(), result.stderr)
         self.assertIn(b"25 damaged samples (NaN or infinite)", result.stderr)
 
+    @unittest.skipUnless(os.environ.get("WAVCREATE_DECODES_CONVERTED") and shutil.which("sox"),
+                         "this build reads only the library's own files, or sox is missing")
+    def test_decode_a_few_tones_after_sox(self):
+        # Each read whole, exit 0: Vorbis's faint noise in the closing silence, which matched a
+        # code; tones near 1000 Hz behind silence, where the resampler's ringing before them
+        # put the start a sample early and they read as their negatives; a first tone whose
+        # fundamental the resampler cut, read at 11 tenths from before the file's start.
+        # -R: sox's dither repeatable.
+        behind_silence = ["-r", "48000", "-b", "16", "-c", "2", "{}", "gain", "-9", "pad", "0.08"]
+        cases = [("VU", "3", "sine", ["-r", "48000", "{}"], "ogg"),
+                 ("]\u00bf'", "5", "sine", behind_silence, "wav"),
+                 ("\u017e\u201a", "10", "triangle", behind_silence, "wav")]
+        for text, tenths, waveform, conversion, kind in cases:
+            original = self.out(f"original-{tenths}-{waveform}.wav")
+            self.assertEqual(run("-q", "-t", tenths, "-w", waveform, "--", text, original).returncode, 0)
+            converted = self.out(f"converted-{tenths}-{waveform}.{kind}")
+            subprocess.run(["sox", "-R", original] + [converted if a == "{}" else a for a in conversion],
+                           check=True, stderr=subprocess.DEVNULL)
+            result = run("-q", "--decode", converted)
+            self.assertEqual((result.returncode, result.stdout.decode()), (0, text + "\n"), (text, tenths, waveform))
+
     @unittest.skipIf(os.environ.get("WAVCREATE_SANITIZED") or RUNNER,
                      "sanitizers and emulators need more address space than the limit")
     def test_decode_out_of_memory_is_an_error(self):

@@ -282,6 +282,20 @@ std::vector<tone_read> firstpass(const std::vector<float> &samples, const tone_s
         else
             read.offset_variance = 1e30;
     }
+    // A share of a faint tone's own energy says nothing: a codec's noise floor in the closing
+    // silence matched a code 17 % and, taught to the channel as a whole tone of it, took a
+    // third off the channel's gain (`VU` after Ogg/Vorbis, then read as its negatives).
+    double loudest = 0.0;
+    for (const tone_read &read : reads)
+        loudest = std::max(loudest, read.energy);
+    for (tone_read &read : reads) {
+        if (read.code != 0 && read.energy < tuning::faint_tone_share * loudest) {
+            read.first = first_match{};
+            read.code = 0;
+            read.trusted = true;
+            read.offset_variance = 1e30;
+        }
+    }
     return reads;
 }
 
@@ -347,10 +361,12 @@ struct channel {
 };
 
 // The power spectrum of `signal` in bands of 10 Hz from 0 to 1000 Hz (at the library's rate),
-// averaged over Hann-windowed stretches of about a second.
+// averaged over Hann-windowed stretches of about a second; none in a shorter signal.
+constexpr int band_stretch = 2048;
+
 std::vector<double> bandpowers(const std::vector<float> &signal)
 {
-    constexpr int size = 2048;
+    constexpr int size = band_stretch;
     constexpr int bands = 100;
     std::vector<std::complex<float>> data(size);
     std::vector<double> power(bands, 0.0);
@@ -372,9 +388,14 @@ std::vector<double> bandpowers(const std::vector<float> &signal)
 // cut at 91 % (libsoxr's default), 95 % (sox's), 97 % of the band, and where they cut, the
 // tones of codes above are all but lost, but for their starts, ends and small errors below.
 // A few tones in the cut's fall hide where it lies: where the top 10 Hz hold a hundredth of
-// the typical band or less but no edge shows, 1000 and every edge a resampler cuts at.
+// the typical band or less but no edge shows, 1000 and every edge a resampler cuts at. So do
+// tones too few to measure a spectrum on (two of 3 tenths, `Ûa` after sox's resampler, whose
+// `a` at 993 Hz then read as a space).
 std::vector<double> bandedges(const std::vector<float> &heard)
 {
+    const std::vector<double> every_edge = {sample_rate / 2, 980.0, 970.0, 950.0, 910.0};
+    if (heard.size() < static_cast<std::size_t>(band_stretch))
+        return every_edge;
     const std::vector<double> power = bandpowers(heard);
     std::vector<double> typical(power.begin() + 10, power.begin() + 80);
     std::nth_element(typical.begin(), typical.begin() + typical.size() / 2, typical.end());
@@ -390,7 +411,7 @@ std::vector<double> bandedges(const std::vector<float> &heard)
             return {band * 10.0};
     }
     if (power[99] < floor / 100.0)
-        return {sample_rate / 2, 980.0, 970.0, 950.0, 910.0};
+        return every_edge;
     return {sample_rate / 2};
 }
 
@@ -852,6 +873,16 @@ bool indoubt(const reading &read)
     return piecerun(read) != 0;
 }
 
+// Whether the file is worth reading in other ways: the reading is in doubt, or it is of a few
+// tones, cheap to read again, whose first tone starts well before the file does, which a
+// converter's sound never does (`ž‚` behind 80 ms of silence, in the triangle, the first
+// tone's fundamental cut, read in the sine at 11 tenths from 30 ms before the file's start).
+bool worthrereading(const reading &read)
+{
+    return indoubt(read) || (read.reads.size() <= tuning::few_tones &&
+                             read.reads.front().start < -tuning::early_start_share * read.tone_length);
+}
+
 // The mean power of the samples from index `first` up to `last`, 0 where there are none.
 double meanpower(const std::vector<float> &samples, std::size_t first, std::size_t last)
 {
@@ -956,7 +987,11 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // A tone or two agree on starts half their periods apart, and the sound's first rise may
     // be a resampler's ringing before the first tone: where a file's few tones leave a little
     // of the sound over, each such start is read too, and the one whose codes match the sound
-    // best is taken if it matches clearly more.
+    // best is taken if it matches clearly more. Of a text of up to five characters whose codes
+    // match all but a little less than a clean conversion's, only the start a first pass
+    // likes best is read whole, and only where it likes it more than the grid's: its tones may
+    // be long, and such a reading is most often right.
+    const bool few_characters = best.reads.size() <= tuning::rise_reading_tones;
     if (best.decided < tuning::aligned_reading_share && best.reads.size() <= tuning::few_tones) {
         std::vector<grid> starts;
         for (std::size_t i = 0; i < std::min<std::size_t>(layout.other_origins.size(), tuning::most_other_starts); ++i) {
@@ -966,7 +1001,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         // Under noise, a short text's tones may agree on a start where each reads as its
         // code's negative, and tell the clock poorly; and a square's tones near 1000 Hz, whose
         // fundamentals do not start at phase 0, put the grid's start off.
-        if (best.reads.size() <= tuning::rise_reading_tones) {
+        if (few_characters) {
             const std::vector<grid> risen = likelystarts(samples, rendered, layout);
             starts.insert(starts.end(), risen.begin(), risen.end());
         }
@@ -978,6 +1013,26 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         }
         if (aligned.decided > best.decided + tuning::other_start_gain)
             best = std::move(aligned);
+    } else if (best.decided < tuning::clean_reading_share && few_characters) {
+        std::vector<grid> starts = likelystarts(samples, rendered, layout);
+        for (std::size_t i = 0; i < std::min<std::size_t>(layout.other_origins.size(), tuning::most_other_starts); ++i) {
+            starts.push_back(layout);
+            starts.back().origin = layout.other_origins[i];
+        }
+        double most_matched = lookfirst(samples, rendered, layout).matched;
+        std::optional<grid> likelier;
+        for (const grid &start : starts) {
+            const double matched = lookfirst(samples, rendered, start).matched;
+            if (matched > most_matched) {
+                most_matched = matched;
+                likelier = start;
+            }
+        }
+        if (likelier) {
+            reading tried = readtones(samples, rendered, *likelier);
+            if (tried.decided > best.decided + tuning::other_start_gain)
+                best = std::move(tried);
+        }
     }
     // Where the reading leaves doubt (the grid's length may be a tone's piece, or the few
     // tones of a short file fit any length's grid), every length's tones are matched against
@@ -985,7 +1040,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // whole multiple of the first, about as well. Then the library's clock, the first tone's
     // start 32 ms either side, the start where the sound rises, and the other waveforms, each
     // kept where it reads better.
-    if (indoubt(best)) {
+    if (worthrereading(best)) {
         // The better reading at another length: from `from`'s start and clock, or from the
         // grid's start at that length, and for a short text not read clean there, from the
         // starts and clocks a first pass likes best at that length, as at the grid's own (two
@@ -1067,7 +1122,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         }
         // Or a longer length whose comb matched nearly as well is the file's.
         for (const int longer : layout.longer_lengths) {
-            if (!indoubt(best))
+            if (!worthrereading(best))
                 break;
             if (longer != best.layout.tenths && findgrid(samples, other, longer)) {
                 reading tried = readtones(samples, rendered, other);
@@ -1117,7 +1172,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         // another waveform matched less well is a room's ringing.
         const grid aligned = best.layout;
         for (const double side : {-1.0, 1.0}) {
-            if (!indoubt(best))
+            if (!worthrereading(best))
                 break;
             grid shifted = aligned;
             shifted.origin += side * sample_rate / frequency_multiplier * shifted.step;
@@ -1130,7 +1185,7 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         // tone starts where the sound first rises. Read from there at the library's clock, in
         // each waveform; of waveforms, the one whose codes match the most of the sound, decided
         // or not, fits the file (a room leaves few tones decided in any).
-        if (indoubt(best)) {
+        if (worthrereading(best)) {
             grid risen = best.layout;
             risen.origin = firstsound(samples);
             risen.step = 2.0;

@@ -91,6 +91,16 @@ constexpr std::size_t most_other_starts = 8;
 constexpr double aligned_reading_share = 0.99;
 constexpr double other_start_gain = 0.005;
 
+// Of a text of up to five characters, the other starts are read where its codes match less than
+// this share of the sound: a clean conversion of a sine's or a triangle's matches 99.8 % or more
+// (a square's and a sawtooth's 98.9 % or more), but `]¿'` behind 80 ms of silence, its tones
+// near 1000 Hz read as their negatives from a start a sample early, 99.2 %.
+constexpr double clean_reading_share = 0.998;
+
+// A reading of a few tones whose first tone starts this share of a tone or more before the
+// file's start is read in other ways too.
+constexpr double early_start_share = 0.01;
+
 // A reading in doubt whose decided codes leave over this share of their tones' energy or more,
 // and this many times the share of a sounding tone's that the silent tone at the text's end
 // holds, does not fit the file's tones: none of it is decided. A square whose top band a
@@ -170,8 +180,12 @@ constexpr int least_filter_bands = 6;
 // longer is spaces: converters add tens of milliseconds, a tone lasts 0.3 s or more.
 constexpr double leading_delay_share = 0.7;
 
-// Below this share of its energy matched by any code, a tone is silence in the first pass.
+// Below this share of its energy matched by any code, a tone is silence in the first pass; so
+// is a tone with less than the second share of the loudest tone's energy, whatever it matches
+// (a codec's noise floor in a silent tone holds a ten-thousandth; what sox's resampler leaves
+// of a tone it removed, a three-hundredth, which the first pass matches to nothing anyway).
 constexpr double silent_match_share = 0.12;
+constexpr double faint_tone_share = 0.001;
 
 // The whole file: below this share of its sound matched by tones, it is not a file of tones.
 // White noise matches about 2 %, tones under noise as strong as themselves 30 % (a sawtooth,
