@@ -992,12 +992,16 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // likes best is read whole, and only where it likes it more than the grid's: its tones may
     // be long, and such a reading is most often right.
     const bool few_characters = best.reads.size() <= tuning::rise_reading_tones;
-    if (best.decided < tuning::aligned_reading_share && best.reads.size() <= tuning::few_tones) {
+    const auto otherstarts = [&layout] {
         std::vector<grid> starts;
         for (std::size_t i = 0; i < std::min<std::size_t>(layout.other_origins.size(), tuning::most_other_starts); ++i) {
             starts.push_back(layout);
             starts.back().origin = layout.other_origins[i];
         }
+        return starts;
+    };
+    if (best.decided < tuning::aligned_reading_share && best.reads.size() <= tuning::few_tones) {
+        std::vector<grid> starts = otherstarts();
         // Under noise, a short text's tones may agree on a start where each reads as its
         // code's negative, and tell the clock poorly; and a square's tones near 1000 Hz, whose
         // fundamentals do not start at phase 0, put the grid's start off.
@@ -1014,11 +1018,9 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         if (aligned.decided > best.decided + tuning::other_start_gain)
             best = std::move(aligned);
     } else if (best.decided < tuning::clean_reading_share && few_characters) {
-        std::vector<grid> starts = likelystarts(samples, rendered, layout);
-        for (std::size_t i = 0; i < std::min<std::size_t>(layout.other_origins.size(), tuning::most_other_starts); ++i) {
-            starts.push_back(layout);
-            starts.back().origin = layout.other_origins[i];
-        }
+        std::vector<grid> starts = otherstarts();
+        const std::vector<grid> risen = likelystarts(samples, rendered, layout);
+        starts.insert(starts.end(), risen.begin(), risen.end());
         double most_matched = lookfirst(samples, rendered, layout).matched;
         std::optional<grid> likelier;
         for (const grid &start : starts) {
