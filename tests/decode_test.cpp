@@ -262,8 +262,9 @@ struct conversion {
 // before the file's start where the length that starts with the sound reads them clean, or
 // looked at only at clocks their measured frequencies put within a fiftieth of a hertz of codes
 // (`B_` at 3 tenths, its 46 Hz measured 0.05 Hz low: read `B"`, exit 0), or the band's edge
-// sought only in a spectrum that two tones of 3 tenths are too short to give (`Ûa` through the
-// cut, its `a` read as a space).
+// sought only in stretches longer than two tones of 3 tenths (`Ûa` through the cut, its `a`
+// read as a space), or every edge tried on such tones whatever their spectrum (`/)` under
+// noise, read as three undecided characters).
 const conversion conversions[] = {
     {"sine", "Hello, world! 0123 XYZ", 5, "sine", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"square", "Hello, world! 0123 XYZ", 3, "square", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
@@ -279,6 +280,7 @@ const conversion conversions[] = {
     {"noise_0_dB", "The quick brown fox jumps", 5, "triangle", 1.0, 0.01, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"band_cut", "Hello banana, \xe0 \x9f", 5, "sine", 1.0, 0.0, cut::steep, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"band_cut_two_tones", "\xdb" "a", 3, "sine", 1.0, 0.0, cut::steep, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+    {"two_noisy_tones", "/)", 3, "sine", 1.0, 6.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"euro_32_Hz", "Price: 5\x80 or 7\x80, said the fox", 5, "sine", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"slow_square", "\xc8`x\xc0}\x9f?=\xff\xa2", 3, "square", 1.0, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
     {"slow_square_fast", "\xc8`x\xc0}\x9f?=\xff\xa2", 5, "square", 1.002, 0.0, cut::none, SF_FORMAT_WAV | SF_FORMAT_PCM_16},

@@ -361,12 +361,14 @@ struct channel {
 };
 
 // The power spectrum of `signal` in bands of 10 Hz from 0 to 1000 Hz (at the library's rate),
-// averaged over Hann-windowed stretches of about a second; none in a shorter signal.
-constexpr int band_stretch = 2048;
-
+// averaged over Hann-windowed stretches of about a second, or of the longest power of two, down
+// to 256 samples, that a shorter signal holds (two tones of 3 tenths: `Ûa` after sox's
+// resampler, whose `a` at 993 Hz was taken as a space where no spectrum said the band was cut).
 std::vector<double> bandpowers(const std::vector<float> &signal)
 {
-    constexpr int size = band_stretch;
+    int size = 2048;
+    while (size > 256 && static_cast<std::size_t>(size) > signal.size())
+        size /= 2;
     constexpr int bands = 100;
     std::vector<std::complex<float>> data(size);
     std::vector<double> power(bands, 0.0);
@@ -388,14 +390,9 @@ std::vector<double> bandpowers(const std::vector<float> &signal)
 // cut at 91 % (libsoxr's default), 95 % (sox's), 97 % of the band, and where they cut, the
 // tones of codes above are all but lost, but for their starts, ends and small errors below.
 // A few tones in the cut's fall hide where it lies: where the top 10 Hz hold a hundredth of
-// the typical band or less but no edge shows, 1000 and every edge a resampler cuts at. So do
-// tones too few to measure a spectrum on (two of 3 tenths, `Ûa` after sox's resampler, whose
-// `a` at 993 Hz then read as a space).
+// the typical band or less but no edge shows, 1000 and every edge a resampler cuts at.
 std::vector<double> bandedges(const std::vector<float> &heard)
 {
-    const std::vector<double> every_edge = {sample_rate / 2, 980.0, 970.0, 950.0, 910.0};
-    if (heard.size() < static_cast<std::size_t>(band_stretch))
-        return every_edge;
     const std::vector<double> power = bandpowers(heard);
     std::vector<double> typical(power.begin() + 10, power.begin() + 80);
     std::nth_element(typical.begin(), typical.begin() + typical.size() / 2, typical.end());
@@ -411,7 +408,7 @@ std::vector<double> bandedges(const std::vector<float> &heard)
             return {band * 10.0};
     }
     if (power[99] < floor / 100.0)
-        return every_edge;
+        return {sample_rate / 2, 980.0, 970.0, 950.0, 910.0};
     return {sample_rate / 2};
 }
 

@@ -91,10 +91,10 @@ constexpr std::size_t most_other_starts = 8;
 constexpr double aligned_reading_share = 0.99;
 constexpr double other_start_gain = 0.005;
 
-// Of a text of up to five characters, the other starts are read where its codes match less than
-// this share of the sound: a clean conversion of a sine's or a triangle's matches 99.8 % or more
-// (a square's and a sawtooth's 98.9 % or more), but `]¿'` behind 80 ms of silence, its tones
-// near 1000 Hz read as their negatives from a start a sample early, 99.2 %.
+// Of a text of up to five characters, the other starts are looked at where its codes match less
+// than this share of the sound: a sine's or a triangle's after a resampler, FLAC or MP3 match
+// 99.8 % or more (a square's and a sawtooth's often less), but `]¿'` behind 80 ms of silence,
+// its tones near 1000 Hz read as their negatives from a start a sample early, 99.2 %.
 constexpr double clean_reading_share = 0.998;
 
 // A reading of a few tones whose first tone starts this share of a tone or more before the
