@@ -985,9 +985,9 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // be a resampler's ringing before the first tone: where a file's few tones leave a little
     // of the sound over, each such start is read too, and the one whose codes match the sound
     // best is taken if it matches clearly more. Of a text of up to five characters whose codes
-    // match all but a little less than a clean conversion's, only the start a first pass
-    // likes best is read whole, and only where it likes it more than the grid's: its tones may
-    // be long, and such a reading is most often right.
+    // match a little less of the sound than a clean conversion's do, only the start a first
+    // pass likes best is read whole, and only where it likes it more than the grid's: such a
+    // reading is most often right, and its tones may be long.
     const bool few_characters = best.reads.size() <= tuning::rise_reading_tones;
     const auto otherstarts = [&layout] {
         std::vector<grid> starts;

@@ -182,8 +182,8 @@ constexpr double leading_delay_share = 0.7;
 
 // Below this share of its energy matched by any code, a tone is silence in the first pass; so
 // is a tone with less than the second share of the loudest tone's energy, whatever it matches
-// (a codec's noise floor in a silent tone holds a ten-thousandth; what sox's resampler leaves
-// of a tone it removed, a three-hundredth, which the first pass matches to nothing anyway).
+// (a codec's noise floor in a silent tone held a few billionths of a tone's energy; what sox's
+// resampler leaves of a tone it removed holds a three-hundredth, and matches nothing anyway).
 constexpr double silent_match_share = 0.12;
 constexpr double faint_tone_share = 0.001;
 
