@@ -989,22 +989,32 @@ bool decodeconverted(const work_signal &work, decode_result &result)
     // pass likes best is read whole, and only where it likes it more than the grid's: such a
     // reading is most often right, and its tones may be long.
     const bool few_characters = best.reads.size() <= tuning::rise_reading_tones;
-    const auto otherstarts = [&layout] {
+    const bool loose = best.decided < tuning::aligned_reading_share && best.reads.size() <= tuning::few_tones;
+    const bool nearly_clean = !loose && few_characters && best.decided < tuning::clean_reading_share;
+    if (loose || nearly_clean) {
         std::vector<grid> starts;
         for (std::size_t i = 0; i < std::min<std::size_t>(layout.other_origins.size(), tuning::most_other_starts); ++i) {
             starts.push_back(layout);
             starts.back().origin = layout.other_origins[i];
         }
-        return starts;
-    };
-    if (best.decided < tuning::aligned_reading_share && best.reads.size() <= tuning::few_tones) {
-        std::vector<grid> starts = otherstarts();
         // Under noise, a short text's tones may agree on a start where each reads as its
         // code's negative, and tell the clock poorly; and a square's tones near 1000 Hz, whose
         // fundamentals do not start at phase 0, put the grid's start off.
         if (few_characters) {
             const std::vector<grid> risen = likelystarts(samples, rendered, layout);
             starts.insert(starts.end(), risen.begin(), risen.end());
+        }
+        if (nearly_clean) {
+            double most_matched = lookfirst(samples, rendered, layout).matched;
+            std::vector<grid> likelier;
+            for (const grid &start : starts) {
+                const double matched = lookfirst(samples, rendered, start).matched;
+                if (matched > most_matched) {
+                    most_matched = matched;
+                    likelier = {start};
+                }
+            }
+            starts = std::move(likelier);
         }
         reading aligned;
         for (const grid &start : starts) {
@@ -1014,24 +1024,6 @@ bool decodeconverted(const work_signal &work, decode_result &result)
         }
         if (aligned.decided > best.decided + tuning::other_start_gain)
             best = std::move(aligned);
-    } else if (best.decided < tuning::clean_reading_share && few_characters) {
-        std::vector<grid> starts = otherstarts();
-        const std::vector<grid> risen = likelystarts(samples, rendered, layout);
-        starts.insert(starts.end(), risen.begin(), risen.end());
-        double most_matched = lookfirst(samples, rendered, layout).matched;
-        std::optional<grid> likelier;
-        for (const grid &start : starts) {
-            const double matched = lookfirst(samples, rendered, start).matched;
-            if (matched > most_matched) {
-                most_matched = matched;
-                likelier = start;
-            }
-        }
-        if (likelier) {
-            reading tried = readtones(samples, rendered, *likelier);
-            if (tried.decided > best.decided + tuning::other_start_gain)
-                best = std::move(tried);
-        }
     }
     // Where the reading leaves doubt (the grid's length may be a tone's piece, or the few
     // tones of a short file fit any length's grid), every length's tones are matched against

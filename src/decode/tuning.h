@@ -134,10 +134,11 @@ constexpr double ringing_misfit_share = 0.3;
 // among them) is read again, or else decides nothing, where a room rings into that silent
 // tone: from `converter_ringing_seconds` after its start (most converters' ringing, up to
 // 0.0006 of a sounding tone's energy, is over by then; a resampler as steep as `rate -v -b
-// 99.7` rings on longer after a tone near 1000 Hz) to its middle, it holds `room_silence_share` of a sounding
-// tone's power or more, and `ringing_decay` times the power of its second half. sox's
-// reverberation rings there 0.007 to 0.05 of a tone's power, 2.5 to 13.5 times its late power;
-// noise fills both halves alike; two clean tones 0.2 % slow left 0.0003 there, dying away.
+// 99.7` rings on longer after a tone near 1000 Hz) to its middle, it holds
+// `room_silence_share` of a sounding tone's power or more, and `ringing_decay` times the power
+// of its second half. sox's reverberation rings there 0.007 to 0.05 of a tone's power, 2.5 to
+// 13.5 times its late power; noise fills both halves alike; two clean tones 0.2 % slow left
+// 0.0003 there, dying away.
 constexpr std::size_t room_phase_tones = 6;
 constexpr double converter_ringing_seconds = 0.05;
 constexpr double room_silence_share = 0.002;
